@@ -1,0 +1,5 @@
+// Public header of the base library: strings, XML, code pages, memory and arrays.
+#ifndef KTCRT_KT_BASIC_H
+#define KTCRT_KT_BASIC_H
+
+#endif // KTCRT_KT_BASIC_H

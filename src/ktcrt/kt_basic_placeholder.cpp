@@ -1,0 +1,2 @@
+// Keeps the library non-empty until its first family lands.
+#include "kt_basic.h"

@@ -1,0 +1,49 @@
+// Test isolation and log capture for the Qt tests.
+#ifndef TESTS_SUPPORT_TESTENV_H
+#define TESTS_SUPPORT_TESTENV_H
+
+#include <QApplication>
+#include <QMutex>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace TestEnv {
+// Points TMPDIR and XDG_CONFIG_HOME at a fresh private folder, before any settings or temp-path
+// use, so the tests never touch the user's own files. Returns that folder.
+QString isolate();
+// The private folder made by isolate().
+QString root();
+} // namespace TestEnv
+
+// Collects every message passed to Qt's message handler while it lives.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList lines() const;
+    // How many captured lines contain the text.
+    int count(const QString &text) const;
+    void clear();
+
+private:
+    QtMessageHandler m_previous;
+};
+
+// Like QTEST_MAIN, with the process isolated before the application object is made.
+#define ZANDRO_TEST_MAIN(TestObject)                                                               \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        TestEnv::isolate();                                                                        \
+        QApplication app(argc, argv);                                                              \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
+
+#endif // TESTS_SUPPORT_TESTENV_H

@@ -1,0 +1,38 @@
+// Definitions shared by the updater's classes: the fixed texts of the settings store and the
+// parameter string, the catalogue endpoints, and the Comm helpers.
+#ifndef UPDATER_INCLUDE_UPDATEDEFINE_H
+#define UPDATER_INCLUDE_UPDATEDEFINE_H
+
+#include <QString>
+
+namespace Updater {
+// The reader's settings store and the values the updater reads from it.
+constexpr char SettingsOrganization[] = "Zandro Software";
+constexpr char SettingsApplication[] = "Zandro Reader";
+constexpr char KeyUpdateParam[] = "Quillet_UpdateParam";
+constexpr char KeyUpdateOldPath[] = "Quillet_UpdateOldPath";
+
+// Keys and values of the parameter string.
+constexpr char ParamType[] = "type";
+constexpr char ParamUpdater[] = "updater";
+constexpr char ParamProduct[] = "product";
+constexpr char ParamVersion[] = "version";
+constexpr char ParamExpress[] = "bExpress";
+constexpr char TypeUpdateList[] = "Update List";
+constexpr char ModeManual[] = "Manual";
+
+// Path of the catalogue service on either endpoint.
+constexpr char CataloguePath[] = "/addons/get_addons.php";
+// Environment variable that points both endpoints at another host[:port] (tests, demo).
+constexpr char CatalogueHostEnv[] = "ZANDRO_CATALOGUE_HOST";
+} // namespace Updater
+
+class Comm
+{
+public:
+    // "http://" + host + "/addons/get_addons.php" for the UTC+8 endpoint or the default one;
+    // ZANDRO_CATALOGUE_HOST, when set and non-empty, replaces the host of both.
+    static QString catalogueEndpoint(bool utc8);
+};
+
+#endif // UPDATER_INCLUDE_UPDATEDEFINE_H

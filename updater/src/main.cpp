@@ -1,0 +1,21 @@
+#include <QApplication>
+
+#include "startupfont.h"
+#include "updaterapp.h"
+
+int main(int argc, char *argv[])
+{
+    qSetMessagePattern(QStringLiteral(
+        "%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} %{file}:%{line} %{function}: %{message}"));
+    QApplication app(argc, argv);
+    QApplication::setFont(startupFontForIssue(readIssueText()));
+
+    int exitCode = 0;
+    {
+        UpdaterApp updater(nullptr);
+        updater.runUpdate();
+        if (!updater.skipEventLoop)
+            exitCode = app.exec();
+    }
+    return exitCode;
+}

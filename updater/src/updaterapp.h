@@ -1,0 +1,40 @@
+// Runs one update pass: reads the parameter string the reader left in its settings store,
+// starts the presence listener and dispatches the pass by its type and mode.
+#ifndef UPDATER_SRC_UPDATERAPP_H
+#define UPDATER_SRC_UPDATERAPP_H
+
+#include <QObject>
+#include <QString>
+
+class CSetup_CommandLine;
+class CReaderModuleManager;
+class DlgDownload;
+class UpdateListener;
+
+class UpdaterApp : public QObject
+{
+    Q_OBJECT
+public:
+    explicit UpdaterApp(QObject *parent = nullptr);
+    ~UpdaterApp() override;
+
+    // Reads "Quillet_UpdateParam" and, when there is one, runs the pass. Returns once the pass
+    // has ended (skipEventLoop set) or has left the download window open.
+    void runUpdate();
+    // The pass itself, with its windows.
+    void runUpdateVisible();
+
+    CSetup_CommandLine *commandLine;
+    CReaderModuleManager *moduleManager;
+    QString readerVersion;
+    DlgDownload *downloadWindow;
+    UpdateListener *listener;
+    // Set when the pass has ended with no window left open; start-up then skips the event loop.
+    bool skipEventLoop;
+
+private:
+    // The catalogue check and what follows it, for a pass of type "Update List".
+    void runUpdateList();
+};
+
+#endif // UPDATER_SRC_UPDATERAPP_H
