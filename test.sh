@@ -20,7 +20,7 @@ build_and_test() {
 }
 
 mkdir -p build
-build_and_test build
+build_and_test build -DUPDATER_BUILD_BENCH=ON
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
