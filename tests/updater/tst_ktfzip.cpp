@@ -226,6 +226,9 @@ private slots:
     void packedStreamDecodesWithPeers();
     void unzipFileToFile_data();
     void unzipFileToFile();
+    void packToolListsTable();
+    void packToolRefuses_data();
+    void packToolRefuses();
 };
 
 void TestKtFzip::init()
@@ -515,6 +518,65 @@ void TestKtFzip::unzipFileToFile()
         QCOMPARE(readFile(output), sameData ? original : QByteArray());
     QCOMPARE(fzip.UnzipFileToFile(tempRoot() + "/src/absent.lzma", tempRoot() + "/src/out2"), 0);
     QVERIFY(!QFile::exists(tempRoot() + "/src/out2"));
+}
+
+void TestKtFzip::packToolListsTable()
+{
+    const QByteArray package = pack({{"a.txt", "hello"}, {"sub/b.bin", QByteArray(3000, 'b')}},
+                                    {"--preset", "0"});
+    QVERIFY(!package.isEmpty());
+    // The fields no reader looks at, and each entry's ignored byte, are written as zeros.
+    QCOMPARE(le32(package, 4), 0u);
+    QCOMPARE(le32(package, 12), 0u);
+    QCOMPARE(package.mid(20, 8), QByteArray(8, '\0'));
+    // The LZMA header carries the real total size: Setup.xml plus both files.
+    const int streamStart = CKT_Fzip::HeaderSize;
+
+    QProcess lister;
+    lister.start(tool("zandro-pack"), {"list", tempRoot() + "/built.zup"});
+    QVERIFY(lister.waitForFinished(60000));
+    QCOMPARE(lister.exitCode(), 0);
+    const QList<QByteArray> lines = lister.readAllStandardOutput().split('\n');
+    QVERIFY2(lines.size() >= 6, lines.join('|').constData());
+    QVERIFY(lines.at(0).startsWith("stream: " + QByteArray::number(le32(package, 16)) + " bytes"));
+    QCOMPARE(lines.at(1).right(9), QByteArray("(matches)"));
+    QCOMPARE(lines.at(2), QByteArray("entries: 3"));
+    QVERIFY(lines.at(3).endsWith("\tSetup.xml"));
+    QCOMPARE(lines.at(4), QByteArray("5\ta.txt"));
+    QCOMPARE(lines.at(5), QByteArray("3000\tsub/b.bin"));
+    const quint64 total = lines.at(3).split('\t').first().toULongLong() + 5 + 3000;
+    QCOMPARE(qFromLittleEndian<quint64>(package.constData() + streamStart + 5), total);
+    const int tableStart = streamStart + int(le32(package, 16));
+    QCOMPARE(package.at(tableStart + 3), '\0');
+}
+
+void TestKtFzip::packToolRefuses_data()
+{
+    QTest::addColumn<QStringList>("args"); // FILE stands for an existing source file
+    QTest::newRow("name with ..") << QStringList{"--name", "../x", "FILE"};
+    QTest::newRow("absolute name") << QStringList{"--name", "/x", "FILE"};
+    QTest::newRow("256-byte name") << QStringList{"--name", QString(256, 'n'), "FILE"};
+    QTest::newRow("missing file") << QStringList{"FILE.absent"};
+    QTest::newRow("stream with another size") << QStringList{"--stream", "FILE.lzma", "FILE"};
+}
+
+void TestKtFzip::packToolRefuses()
+{
+    QFETCH(QStringList, args);
+    const QString source = tempRoot() + "/src/file";
+    QVERIFY(QDir().mkpath(tempRoot() + "/src"));
+    QVERIFY(writeFile(source, "content"));
+    // A stream of other data whose header states its size.
+    QVERIFY(writeFile(tempRoot() + "/src/other", "other content"));
+    QVERIFY(run(tool("lzma_alone"), {"e", tempRoot() + "/src/other", source + ".lzma"}));
+    args.replaceInStrings("FILE", source);
+    const QString package = tempRoot() + "/refused.zup";
+    QProcess packer;
+    packer.start(tool("zandro-pack"), QStringList{"create", package} + args);
+    QVERIFY(packer.waitForFinished(60000));
+    QCOMPARE(packer.exitCode(), 1);
+    QVERIFY(!packer.readAllStandardError().isEmpty());
+    QVERIFY(!QFile::exists(package));
 }
 
 ZANDRO_TEST_MAIN(TestKtFzip)

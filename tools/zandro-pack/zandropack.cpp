@@ -324,6 +324,12 @@ int create(const QStringList &args)
     PackageWriter out(packagePath);
     if (!out.open())
         return fail(packagePath + ": " + out.file().errorString());
+    // A package that could not be finished is not left behind to be mistaken for one.
+    bool finished = false;
+    const auto removeUnfinished = qScopeGuard([&] {
+        if (!finished)
+            out.file().remove();
+    });
     QByteArray header(CKT_Fzip::HeaderSize, '\0');
     if (out.file().write(header) != header.size())
         return fail(packagePath + ": " + out.file().errorString());
@@ -356,6 +362,7 @@ int create(const QStringList &args)
     putLe(header, 0, 8);
     if (!out.file().seek(0) || out.file().write(header) != header.size() || !out.file().flush())
         return fail(packagePath + ": " + out.file().errorString());
+    finished = true;
     return 0;
 }
 
