@@ -17,6 +17,9 @@ const char RangeHeader[] = "Range";
 const char RangeValue[] = "bytes=%1-";
 const char ProgressText[] = "%1 of %2 = %3%";
 const char TimeRemainingText[] = "Time Remaining: %1 seconds ( %2/%3 MB)";
+// Without a bound the toolkit's network thread reads the whole body into memory ahead of us
+// when the disk is slower than the network; this keeps at most this much in flight.
+const qint64 ReadBufferBytes = 256 * 1024;
 
 QString megabytes(qint64 bytes)
 {
@@ -98,6 +101,7 @@ bool QHttpDownLoadS::startDownLoads()
         request.setRawHeader(RangeHeader, QString::fromLatin1(RangeValue).arg(*resumeCounter).toLatin1());
 
     reply = manager->get(request);
+    reply->setReadBufferSize(ReadBufferBytes);
     startTime = QDateTime::currentMSecsSinceEpoch();
 
     connect(reply, &QNetworkReply::readyRead, this, &QHttpDownLoadS::readyRead);
@@ -183,6 +187,9 @@ void QHttpDownLoadS::replyFinished()
     const bool networkOk = reply->error() == QNetworkReply::NoError;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     releaseReply();
+    // The request is over: a watchdog firing later would have nothing to watch.
+    if (watchdog)
+        watchdog->stop();
 
     if (resumeCounter)
         *resumeCounter = receivedBytes;
