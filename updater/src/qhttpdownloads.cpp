@@ -98,7 +98,8 @@ bool QHttpDownLoadS::startDownLoads()
 
     QNetworkRequest request(url);
     if (resumeCounter)
-        request.setRawHeader(RangeHeader, QString::fromLatin1(RangeValue).arg(*resumeCounter).toLatin1());
+        request.setRawHeader(RangeHeader,
+                             QString::fromLatin1(RangeValue).arg(*resumeCounter).toLatin1());
 
     reply = manager->get(request);
     reply->setReadBufferSize(ReadBufferBytes);
