@@ -351,7 +351,8 @@ void TestQHttpDownLoadS::failedTransferIsNotAnnounced_data()
     QTest::newRow("connection dropped mid-body")
         << "script" << "/drop/100000/40000" << "error:" << qint64(40000) << 40000;
     QTest::newRow("unreachable port") << "none" << "/a.bin" << "error: 1" << qint64(0) << 0;
-    QTest::newRow("not found") << "nginx" << "/nothing-here.bin" << "error: 203" << qint64(-1) << -1;
+    QTest::newRow("not found")
+        << "nginx" << "/nothing-here.bin" << "error: 203" << qint64(-1) << -1;
     QTest::newRow("redirect is not followed") << "nginx" << "/moved" << "" << qint64(-1) << -1;
     QTest::newRow("server error") << "script" << "/status/500" << "error:" << qint64(-1) << -1;
 }
@@ -371,7 +372,9 @@ void TestQHttpDownLoadS::failedTransferIsNotAnnounced()
     else if (server == QLatin1String("script"))
         url = m_script->url(path);
     else
-        url = QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(TestServers::freeLoopbackPort()).arg(path));
+        url = QUrl(QStringLiteral("http://127.0.0.1:%1%2")
+                       .arg(TestServers::freeLoopbackPort())
+                       .arg(path));
     const int before = m_nginx->requests().size();
 
     const QString file = target(QStringLiteral("failed.bin"));

@@ -137,8 +137,10 @@ void QHttpDownLoadS::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
     qDebug() << "Downloading " << fileName << ":" << progress;
 
     // Integer arithmetic keeps the truncation exact where a float quotient would round below.
-    if (progressBar)
-        progressBar->setValue(int(qBound<qint64>(INT_MIN, receivedBytes * 100 / totalBytes, INT_MAX)));
+    if (progressBar) {
+        const qint64 percentDone = receivedBytes * 100 / totalBytes;
+        progressBar->setValue(int(qBound<qint64>(INT_MIN, percentDone, INT_MAX)));
+    }
     if (timeLabel)
         updateTimeLabel();
 }
