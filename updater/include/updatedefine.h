@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace Updater {
 // The reader's settings store and the values the updater reads from it.
 constexpr char SettingsOrganization[] = "Zandro Software";
@@ -33,6 +35,9 @@ public:
     // "http://" + host + "/addons/get_addons.php" for the UTC+8 endpoint or the default one;
     // ZANDRO_CATALOGUE_HOST, when set and non-empty, replaces the host of both.
     static QString catalogueEndpoint(bool utc8);
+    // Moves the window to the middle of the whole virtual desktop for its current size:
+    // ((desktop width - width) / 2, (desktop height - height) / 2), truncated toward zero.
+    static void moveToDesktopCentre(QWidget *window);
 };
 
 #endif // UPDATER_INCLUDE_UPDATEDEFINE_H

@@ -5,6 +5,7 @@
 #include <QVariant>
 
 #include "commandline.h"
+#include "dlgdownload.h"
 #include "updatedefine.h"
 #include "updatelistener.h"
 
@@ -13,7 +14,7 @@ UpdaterApp::UpdaterApp(QObject *parent)
       commandLine(new CSetup_CommandLine()),
       moduleManager(nullptr),
       readerVersion(QStringLiteral("")),
-      downloadWindow(nullptr),
+      downloadWindow(new DlgDownload(this, nullptr)),
       listener(new UpdateListener()),
       skipEventLoop(false)
 {
@@ -22,6 +23,7 @@ UpdaterApp::UpdaterApp(QObject *parent)
 UpdaterApp::~UpdaterApp()
 {
     delete commandLine;
+    delete downloadWindow;
     delete listener;
 }
 
