@@ -1,4 +1,4 @@
-// Temporary stand-ins for the base library's allocator record, views and strings, used by the
+// Temporary stand-ins for the base library's views and strings, used by the
 // XML reader until the real string family is merged. Only the operations the XML family and its
 // callers need are here; they follow the same names and rules, so switching over means deleting
 // this header and its include in kt_xml.h.
@@ -10,38 +10,7 @@
 #include <cstring>
 #include <cwchar>
 
-// Generic allocator record; a null pointer everywhere means the default manager.
-struct _IKT_Allocator
-{
-    void *(*AllocDebug)(_IKT_Allocator *pAllocator, size_t size, const char *file, int line);
-    void *(*Alloc)(_IKT_Allocator *pAllocator, size_t size);
-    void *(*ReallocDebug)(_IKT_Allocator *pAllocator, void *p, size_t size, const char *file,
-                          int line);
-    void *(*Realloc)(_IKT_Allocator *pAllocator, void *p, size_t size);
-    void (*Free)(_IKT_Allocator *pAllocator, void *p);
-};
-
-inline void *KTMEM_DefaultAlloc2(size_t size, size_t unit, int)
-{
-    if (size == 0 || unit == 0 || size * unit > 0x7FFFFFFFu)
-        return nullptr;
-    return malloc(size * unit);
-}
-inline void KTMEM_DefaultFree(void *p, int) { free(p); }
-inline void *KTMEM_DefaultRealloc(void *p, size_t size, int)
-{
-    return size > 0x7FFFFFFFu ? nullptr : realloc(p, size);
-}
-
-// Objects of the library come from the default manager.
-class CKT_Object
-{
-public:
-    static void *operator new(size_t size) noexcept { return KTMEM_DefaultAlloc2(size, 1, 0); }
-    static void *operator new(size_t, void *p) noexcept { return p; }
-    static void operator delete(void *p) { KTMEM_DefaultFree(p, 0); }
-    static void operator delete(void *, void *) {}
-};
+#include "kt_basic_mem.h"
 
 class CKT_ByteString;
 
@@ -216,27 +185,13 @@ private:
 };
 
 namespace ktcrt_stub {
-inline void *AllocFrom(_IKT_Allocator *pAllocator, size_t size)
-{
-    return pAllocator ? pAllocator->Alloc(pAllocator, size) : KTMEM_DefaultAlloc2(size, 1, 0);
-}
-inline void FreeTo(_IKT_Allocator *pAllocator, void *p)
-{
-    if (!p)
-        return;
-    if (pAllocator)
-        pAllocator->Free(pAllocator, p);
-    else
-        KTMEM_DefaultFree(p, 0);
-}
-
 // Plain allocator-bound text: pointer and length, terminator after the last character.
 template <typename T> class BoundText
 {
 public:
     void Empty(_IKT_Allocator *pAllocator)
     {
-        FreeTo(pAllocator, m_Ptr);
+        KT_AllocatorFree(pAllocator, m_Ptr);
         m_Ptr = nullptr;
         m_Size = 0;
     }
@@ -246,7 +201,7 @@ public:
         Empty(pAllocator);
         if (n < 0)
             return false;
-        m_Ptr = static_cast<T *>(AllocFrom(pAllocator, sizeof(T) * (size_t(n) + 1)));
+        m_Ptr = static_cast<T *>(KT_AllocatorAlloc(pAllocator, sizeof(T) * (size_t(n) + 1)));
         if (!m_Ptr)
             return false;
         m_Ptr[n] = 0;

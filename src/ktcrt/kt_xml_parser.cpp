@@ -1,7 +1,6 @@
 // XML reader and element tree.
 #include "xml_int.h"
 
-#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -26,27 +25,15 @@ const unsigned char g_KTCRT_XML_ByteTypes[256] = {
 
 namespace ktxml {
 
-void *Alloc(_IKT_Allocator *pAllocator, size_t size)
-{
-    return pAllocator ? pAllocator->Alloc(pAllocator, size) : KTMEM_DefaultAlloc2(size, 1, 0);
-}
+void *Alloc(_IKT_Allocator *pAllocator, size_t size) { return KT_AllocatorAlloc(pAllocator, size); }
 
 void *Realloc(_IKT_Allocator *pAllocator, void *p, size_t size)
 {
-    if (pAllocator)
-        return p ? pAllocator->Realloc(pAllocator, p, size) : pAllocator->Alloc(pAllocator, size);
-    return KTMEM_DefaultRealloc(p, size, 0);
+    // A caller's allocator is not asked to reallocate a null block.
+    return p ? KT_AllocatorRealloc(pAllocator, p, size) : KT_AllocatorAlloc(pAllocator, size);
 }
 
-void Free(_IKT_Allocator *pAllocator, void *p)
-{
-    if (!p)
-        return;
-    if (pAllocator)
-        pAllocator->Free(pAllocator, p);
-    else
-        KTMEM_DefaultFree(p, 0);
-}
+void Free(_IKT_Allocator *pAllocator, void *p) { KT_AllocatorFree(pAllocator, p); }
 
 } // namespace ktxml
 
@@ -119,7 +106,7 @@ bool CXML_DataBufAcc::ReadNextBlock(bool restart)
 
 CXML_DataStmAcc::CXML_DataStmAcc(IKT_FileRead *pFileRead) : m_pFileRead(pFileRead)
 {
-    assert(m_pFileRead != nullptr);
+    KTASSERT(m_pFileRead != nullptr);
 }
 
 CXML_DataStmAcc::~CXML_DataStmAcc() { ktxml::Free(nullptr, m_pBuffer); }
@@ -625,7 +612,7 @@ CXML_Element *CXML_Element::Parse(const void *buffer, unsigned size, int keepWhi
 CXML_Element *CXML_Element::Parse(IKT_FileRead *pFile, int keepWhitespace, long long *parsedSize,
                                   _IKT_Allocator *pAllocator)
 {
-    assert(pFile != nullptr);
+    KTASSERT(pFile != nullptr);
     CXML_DataStmAcc *pAccessor = new (std::nothrow) CXML_DataStmAcc(pFile);
     return RunParser(pAccessor, true, keepWhitespace, parsedSize, pAllocator);
 }
@@ -641,13 +628,13 @@ CXML_Element *CXML_Element::Parse(IKT_BufferRead *pBuffer, int keepWhitespace,
 CXML_AttrMap::~CXML_AttrMap()
 {
     // The owning element frees the items with its allocator; nothing may be left here.
-    assert(m_pItems == nullptr);
+    KTASSERT(m_pItems == nullptr);
 }
 
 CXML_AttrItem &CXML_AttrMap::GetAt(int index) const
 {
-    assert(index >= 0);
-    assert(index < m_nSize);
+    KTASSERT(index >= 0);
+    KTASSERT(index < m_nSize);
     return m_pItems[index];
 }
 
