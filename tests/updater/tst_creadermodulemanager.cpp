@@ -1,10 +1,12 @@
 #include <QtTest>
 
+#include <QProgressBar>
 #include <cstdlib>
 #include <ctime>
 
 #include "commandline.h"
 #include "creadermodulemanager.h"
+#include "kt_basic.h"
 #include "testenv.h"
 #include "updatedefine.h"
 #include "updaterapp.h"
@@ -40,6 +42,104 @@ QStringList offeredNames(const CReaderModuleManager &manager)
     return names;
 }
 
+QString fixture(const QString &name)
+{
+    return QStringLiteral(TEST_DATA_DIR "/catalogue/") + name;
+}
+
+void touch(const QString &path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+// Every field of the record as "field=value".
+QStringList describe(const MODULEINFO &r)
+{
+    const auto flag = [](bool value) { return QString(value ? "1" : "0"); };
+    return {"group=" + r.group, "name=" + r.name, "version=" + r.version,
+            "description=" + r.description, "size=" + r.size, "url=" + r.url,
+            "level=" + r.level, "regKey=" + r.regKey, "result=" + flag(r.result),
+            "moduleType=" + r.moduleType, "parent=" + r.parent, "title=" + r.title,
+            "plugin=" + flag(r.plugin), "isNew=" + flag(r.isNew), "isCommon=" + flag(r.isCommon),
+            "updateMode=" + QString::number(r.updateMode), "internalService=" + r.internalService,
+            "corvaneStandard=" + r.corvaneStandard,
+            "corvaneStandardValue=" + r.corvaneStandardValue,
+            "forcedUpgrade=" + flag(r.forcedUpgrade)};
+}
+
+// Collects messages with their source line and function.
+struct ContextLog
+{
+    struct Line
+    {
+        QString file;
+        int line;
+        QString function;
+        QString message;
+    };
+    static QVector<Line> &lines()
+    {
+        static QVector<Line> captured;
+        return captured;
+    }
+    static void handler(QtMsgType, const QMessageLogContext &context, const QString &message)
+    {
+        lines().append({QString::fromUtf8(context.file), context.line,
+                        QString::fromUtf8(context.function), message});
+    }
+    ContextLog() : previous(qInstallMessageHandler(handler)) { lines().clear(); }
+    ~ContextLog() { qInstallMessageHandler(previous); }
+    const Line *find(const QString &start) const
+    {
+        for (const Line &line : lines()) {
+            if (line.message.startsWith(start))
+                return &line;
+        }
+        return nullptr;
+    }
+    QtMessageHandler previous;
+};
+
+// The loopback server of tests/support/reply_server.py, serving one file.
+class ReplyServer
+{
+public:
+    explicit ReplyServer(const QString &body)
+    {
+        process.start(QStringLiteral("python3"),
+                      {QStringLiteral(TEST_SOURCE_DIR "/tests/support/reply_server.py"), body});
+    }
+    ~ReplyServer()
+    {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished();
+    }
+    // host:port once the server listens, empty when it did not start.
+    QString host()
+    {
+        if (!process.waitForStarted())
+            return QString();
+        while (!process.canReadLine()) {
+            if (!process.waitForReadyRead(10000))
+                return QString();
+        }
+        const QString line = QString::fromUtf8(process.readLine()).trimmed();
+        return line.startsWith("PORT ") ? "127.0.0.1:" + line.mid(5) : QString();
+    }
+    // The request lines seen so far.
+    QStringList requests()
+    {
+        while (process.canReadLine())
+            seen << QString::fromUtf8(process.readLine()).trimmed();
+        return seen;
+    }
+    QProcess process;
+    QStringList seen;
+};
+
 // Sets TZ for this process and makes the C library read it again.
 void setTimeZone(const QByteArray &tz)
 {
@@ -73,6 +173,16 @@ private slots:
     void deleteZandroCloud_data();
     void deleteZandroCloud();
     void finishSignalsEvenWithoutReplyPath();
+
+    void wideToToolkitString_data();
+    void wideToToolkitString();
+    void moduleAttributes_data();
+    void moduleAttributes();
+    void pass_data();
+    void pass();
+    void stateFile_data();
+    void stateFile();
+
 };
 
 void TestCReaderModuleManager::cleanup()
@@ -402,6 +512,234 @@ void TestCReaderModuleManager::finishSignalsEvenWithoutReplyPath()
     f.manager.slotQueryModuleInfoFinish(QString("/ignored"));
     QCOMPARE(finished.count(), 1);
     QCOMPARE(offeredNames(f.manager), QStringList{"kept"});
+}
+
+void TestCReaderModuleManager::wideToToolkitString_data()
+{
+    QTest::addColumn<QVector<uint>>("units");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("ASCII") << QVector<uint>{'a', 'b'} << "ab";
+    QTest::newRow("Latin-1 and BMP") << QVector<uint>{0xe9, 0x4e2d} << QString::fromUtf8("\u00e9\u4e2d");
+    QTest::newRow("above U+FFFF as a surrogate pair")
+        << QVector<uint>{'x', 0x1F600} << QString::fromUtf8("x\U0001F600");
+    QTest::newRow("stops at the first NUL") << QVector<uint>{'a', 0, 'b'} << "a";
+    QTest::newRow("empty") << QVector<uint>{} << "";
+}
+
+void TestCReaderModuleManager::wideToToolkitString()
+{
+    QFETCH(QVector<uint>, units);
+    QFETCH(QString, text);
+    std::vector<wchar_t> chars(units.begin(), units.end());
+    const CKT_WideString wide(chars.data(), static_cast<int>(chars.size()));
+    QCOMPARE(Comm::ws2qs(wide), text);
+}
+
+void TestCReaderModuleManager::moduleAttributes_data()
+{
+    QTest::addColumn<QString>("element");
+    QTest::addColumn<bool>("forcedBefore");
+    // Items of describe() the record must show.
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("every text field")
+        << R"(<m name="N" version="1.2" description="D" size="12 MB" url="http://h/p.bin" )"
+           R"(level="L" regkey="K" module_type="T" parent="P" title="Ti" )"
+           R"(isInternalService="TRUE x"/>)"
+        << false
+        << QStringList{"group=Update List", "name=N", "version=1.2", "description=D",
+                       "size=12 MB", "url=http://h/p.bin", "level=L", "regKey=K", "moduleType=T",
+                       "parent=P", "title=Ti", "internalService=TRUE x", "corvaneStandard=",
+                       "updateMode=0", "result=0", "forcedUpgrade=0"};
+    QTest::newRow("flags true in any letter case")
+        << R"(<m result="TRUE" plugin="True" isnew="tRuE" iscommon="true"/>)" << false
+        << QStringList{"result=1", "plugin=1", "isNew=1", "isCommon=1"};
+    QTest::newRow("flags false for anything else")
+        << R"(<m result="1" plugin="yes" isnew=" true" iscommon=""/>)" << false
+        << QStringList{"result=0", "plugin=0", "isNew=0", "isCommon=0"};
+    QTest::newRow("later duplicate wins")
+        << R"(<m name="early" result="false" name="Later" result="true"/>)" << false
+        << QStringList{"name=Later", "result=1"};
+    QTest::newRow("capitalised names are ignored")
+        << R"(<m Name="N" Result="true" Update_mode="2"/>)" << false
+        << QStringList{"name=", "result=0", "updateMode=0"};
+    QTest::newRow("prefix is not considered") << R"(<m a:name="N" b:result="true"/>)" << false
+                                              << QStringList{"name=N", "result=1"};
+    QTest::newRow("update mode") << R"(<m update_mode="2"/>)" << false
+                                 << QStringList{"updateMode=2"};
+    QTest::newRow("negative update mode") << R"(<m update_mode="-3"/>)" << false
+                                          << QStringList{"updateMode=-3"};
+    QTest::newRow("update mode not a number") << R"(<m update_mode="2x"/>)" << false
+                                              << QStringList{"updateMode=0"};
+    QTest::newRow("update mode is not hex") << R"(<m update_mode="0x10"/>)" << false
+                                            << QStringList{"updateMode=0"};
+    QTest::newRow("update mode out of range") << R"(<m update_mode="99999999999"/>)" << false
+                                              << QStringList{"updateMode=0"};
+    QTest::newRow("forced upgrade on TRUE") << R"(<m forcedUpgrade="TRUE"/>)" << false
+                                            << QStringList{"forcedUpgrade=1"};
+    QTest::newRow("forced upgrade in any case") << R"(<m forcedUpgrade="true"/>)" << false
+                                                << QStringList{"forcedUpgrade=1"};
+    QTest::newRow("forced upgrade is never cleared") << R"(<m forcedUpgrade="false"/>)" << true
+                                                     << QStringList{"forcedUpgrade=1"};
+    QTest::newRow("CorvaneStandard present")
+        << R"(<m CorvaneStandard="v2"/>)" << false
+        << QStringList{"corvaneStandard=TRUE", "corvaneStandardValue=v2"};
+    QTest::newRow("CorvaneStandard empty still present")
+        << R"(<m CorvaneStandard=""/>)" << false
+        << QStringList{"corvaneStandard=TRUE", "corvaneStandardValue="};
+    QTest::newRow("decoded value") << R"(<m description="caf&#233; &amp; &#x1F600;"/>)" << false
+                                   << QStringList{QString::fromUtf8("description=caf\u00e9 & \U0001F600")};
+}
+
+void TestCReaderModuleManager::moduleAttributes()
+{
+    QFETCH(QString, element);
+    QFETCH(bool, forcedBefore);
+    QFETCH(QStringList, expected);
+
+    Fixture f;
+    const QByteArray bytes = element.toUtf8();
+    CXML_Element *root = CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()),
+                                             0, nullptr, nullptr);
+    QVERIFY(root);
+    MODULEINFO *record = f.manager.AddModule(f.manager.groupName);
+    record->forcedUpgrade = forcedBefore;
+    f.manager.ParseModuleInfo(root, record);
+    f.manager.ParseModuleInfo(nullptr, record);
+    const QStringList fields = describe(*record);
+    delete record;
+    delete root;
+    for (const QString &item : expected)
+        QVERIFY2(fields.contains(item), qPrintable(item + " not in " + fields.join(", ")));
+}
+
+void TestCReaderModuleManager::pass_data()
+{
+    QTest::addColumn<QString>("reply");  // fixture name; "" for an empty file, "-" for none
+    QTest::addColumn<QString>("state");  // fixture copied to "UpdaterInfo.xml", or ""
+    QTest::addColumn<QString>("params");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QStringList>("offer");
+
+    const QString list = "Update List";
+    QTest::newRow("verdicts in reply order") << "reply-verdicts.xml" << "" << "" << list
+                                             << QStringList{"First", "Second", "Fifth"};
+    QTest::newRow("express drops OCR_ and PDF/A")
+        << "reply-express.xml" << "" << R"(bExpress:"1")" << list
+        << QStringList{"PDF/A Converter", "ocr_lower", "Plain"};
+    QTest::newRow("express with any non-zero number")
+        << "reply-express.xml" << "" << R"(bExpress:"-2")" << list
+        << QStringList{"PDF/A Converter", "ocr_lower", "Plain"};
+    QTest::newRow("express off")
+        << "reply-express.xml" << "" << R"(bExpress:"0")" << list
+        << QStringList{"OCR_Engine", "MyOCR_Pack", "PDF/A", "PDF/A Converter", "ocr_lower", "Plain"};
+    QTest::newRow("express not a number")
+        << "reply-express.xml" << "" << R"(bExpress:"yes")" << list
+        << QStringList{"OCR_Engine", "MyOCR_Pack", "PDF/A", "PDF/A Converter", "ocr_lower", "Plain"};
+    QTest::newRow("capitalised attribute names ignored") << "reply-attributes.xml" << "" << ""
+                                                         << list << QStringList{"", "Prefixed"};
+    QTest::newRow("state file decides") << "reply-installed.xml" << "state-installed.xml" << ""
+                                        << list
+                                        << QStringList{"Older", "PathGone", "SelfPatched"};
+    QTest::newRow("no state file")
+        << "reply-installed.xml" << "" << "" << list
+        << QStringList{"Same", "Older", "PathGone", "Newer", "SelfPatched"};
+    QTest::newRow("state file without its marker")
+        << "reply-installed.xml" << "state-unmarked.xml" << "" << list
+        << QStringList{"Same", "Older", "PathGone", "Newer", "SelfPatched"};
+    QTest::newRow("other group skips the availability test")
+        << "reply-installed.xml" << "state-installed.xml" << "" << "Other"
+        << QStringList{"Same", "Older", "PathGone", "Newer", "Shared", "SelfPatched", "Self"};
+    QTest::newRow("housekeeping after the pass") << "reply-housekeeping.xml" << "" << "" << list
+                                                 << QStringList{"ReaderUpdater", "CloudLater"};
+    QTest::newRow("not XML") << "bad-not-xml.xml" << "" << "" << list << QStringList{};
+    QTest::newRow("empty file") << "" << "" << "" << list << QStringList{};
+    QTest::newRow("missing file") << "-" << "" << "" << list << QStringList{};
+}
+
+void TestCReaderModuleManager::pass()
+{
+    QFETCH(QString, reply);
+    QFETCH(QString, state);
+    QFETCH(QString, params);
+    QFETCH(QString, group);
+    QFETCH(QStringList, offer);
+
+    // The state file and its paths are found relative to the current folder.
+    QTemporaryDir dir;
+    touch(dir.path() + "/present.dat");
+    QVERIFY(QDir(dir.path()).mkpath("present"));
+    if (!state.isEmpty())
+        QVERIFY(QFile::copy(fixture(state), dir.path() + "/UpdaterInfo.xml"));
+    const QString replyPath = dir.path() + "/reply.xml";
+    if (reply.isEmpty())
+        touch(replyPath);
+    else if (reply != "-")
+        QVERIFY(QFile::copy(fixture(reply), replyPath));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+
+    UpdaterApp app;
+    app.commandLine->parserParam(params);
+    CReaderModuleManager manager(group, &app, nullptr);
+    // What an earlier pass offered never survives the next one.
+    manager.offeredModules << namedRecord("Earlier");
+    LogCapture log;
+    manager.OnPaserModuleInfo(replyPath);
+    QVERIFY(QDir::setCurrent(previous));
+
+    QCOMPARE(offeredNames(manager), offer);
+    for (const MODULEINFO *record : qAsConst(manager.offeredModules))
+        QCOMPARE(record->group, group);
+    QCOMPARE(log.count("Open Reply Xml File failed."), reply == "-" ? 1 : 0);
+}
+
+void TestCReaderModuleManager::stateFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("entries");  // "name version path|path"
+
+    QTest::newRow("entries and paths in order")
+        << QByteArray(R"(<updater_info><a name="A" version="1.0"><p path="x"/><q path="y"/></a>)"
+                      R"(<b version="2" name="B"/></updater_info>)")
+        << QStringList{"A 1.0 x|y", "B 2 "};
+    QTest::newRow("root tag not checked, marker anywhere")
+        << QByteArray(R"(<root note="updater_info"><m name="A" version="1"/></root>)")
+        << QStringList{"A 1 "};
+    QTest::newRow("marker is case-sensitive")
+        << QByteArray(R"(<Updater_Info><m name="A" version="1"/></Updater_Info>)") << QStringList{};
+    QTest::newRow("marker after a NUL byte does not count")
+        << QByteArray(R"(<root><m name="A"/></root>)") + QByteArray(1, '\0') + "updater_info"
+        << QStringList{};
+    QTest::newRow("children without path, other attributes ignored")
+        << QByteArray(R"(<updater_info><m Name="N" name="A" PATH="z"><f file="x"/><f path="p"/></m></updater_info>)")
+        << QStringList{"A  p"};
+    QTest::newRow("not XML") << QByteArray("updater_info, but no element") << QStringList{};
+    QTest::newRow("empty") << QByteArray() << QStringList{};
+}
+
+void TestCReaderModuleManager::stateFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, entries);
+
+    QTemporaryDir dir;
+    QFile file(dir.path() + "/UpdaterInfo.xml");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    Fixture f;
+    // readerPath is a prefix, not a folder: the name is appended without a separator.
+    f.manager.readerPath = dir.path() + "/";
+    QVector<_UpdaterInfo *> installed{nullptr};
+    f.manager.ParseUpdaterInfo(installed);
+    QStringList seen;
+    for (const _UpdaterInfo *entry : qAsConst(installed))
+        seen << entry->name + " " + entry->version + " " + entry->paths.join("|");
+    f.manager.ReleaseUpdaterInfoList(installed);
+    QVERIFY(installed.isEmpty());
+    QCOMPARE(seen, entries);
 }
 
 ZANDRO_TEST_MAIN(TestCReaderModuleManager)

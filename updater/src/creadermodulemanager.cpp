@@ -9,6 +9,7 @@
 
 #include "ckt_urlencode.h"
 #include "commandline.h"
+#include "kt_basic.h"
 #include "updaterapp.h"
 
 namespace {
@@ -22,8 +23,22 @@ constexpr char StateFileMarker[] = "updater_info";
 constexpr int Utc8Offset = 8 * 3600;
 constexpr unsigned Utc8Span = 3599;
 
+// Calls visit(localName, value) for each attribute of the element, in document order.
+template <typename Visit>
+void forEachAttribute(CXML_Element *element, Visit visit)
+{
+    const int count = static_cast<int>(element->m_AttrMap.GetSize());
+    for (int i = 0; i < count; ++i) {
+        CKT_ByteString prefix;
+        CKT_ByteString name;
+        CKT_WideString value;
+        element->GetAttrByIndex(i, prefix, name, value);
+        visit(name, Comm::ws2qs(value));
+    }
+}
+
 // The catalogue's flags are true for "true" in any ASCII letter case, and for nothing else.
-[[maybe_unused]] bool equalsAsciiNoCase(const QString &text, const char *word)
+bool equalsAsciiNoCase(const QString &text, const char *word)
 {
     const QString expected = QLatin1String(word);
     if (text.size() != expected.size())
@@ -119,8 +134,62 @@ MODULEINFO *CReaderModuleManager::AddModule(QString group)
 
 void CReaderModuleManager::ParseModuleInfo(CXML_Element *element, MODULEINFO *record)
 {
-    Q_UNUSED(element);
-    Q_UNUSED(record);
+    struct TextAttribute
+    {
+        const char *name;
+        QString MODULEINFO::*field;
+    };
+    static const TextAttribute textAttributes[] = {
+        {"name", &MODULEINFO::name},
+        {"version", &MODULEINFO::version},
+        {"description", &MODULEINFO::description},
+        {"size", &MODULEINFO::size},
+        {"url", &MODULEINFO::url},
+        {"level", &MODULEINFO::level},
+        {"regkey", &MODULEINFO::regKey},
+        {"module_type", &MODULEINFO::moduleType},
+        {"parent", &MODULEINFO::parent},
+        {"title", &MODULEINFO::title},
+        {"isInternalService", &MODULEINFO::internalService},
+    };
+    struct FlagAttribute
+    {
+        const char *name;
+        bool MODULEINFO::*field;
+    };
+    static const FlagAttribute flagAttributes[] = {
+        {"result", &MODULEINFO::result},
+        {"plugin", &MODULEINFO::plugin},
+        {"isnew", &MODULEINFO::isNew},
+        {"iscommon", &MODULEINFO::isCommon},
+    };
+
+    if (!element || !record)
+        return;
+    forEachAttribute(element, [record](const CKT_ByteString &name, const QString &value) {
+        for (const TextAttribute &attribute : textAttributes) {
+            if (name == attribute.name) {
+                record->*attribute.field = value;
+                return;
+            }
+        }
+        for (const FlagAttribute &attribute : flagAttributes) {
+            if (name == attribute.name) {
+                record->*attribute.field = equalsAsciiNoCase(value, "true");
+                return;
+            }
+        }
+        if (name == "update_mode") {
+            record->updateMode = value.toInt(nullptr, 10);
+        } else if (name == "CorvaneStandard") {
+            record->corvaneStandard = QStringLiteral("TRUE");
+            record->corvaneStandardValue = value;
+        } else if (name == "forcedUpgrade") {
+            // Only a "TRUE" raises the flag; any other value leaves it as it was.
+            if (equalsAsciiNoCase(value, "true"))
+                record->forcedUpgrade = true;
+        }
+    });
 }
 
 void CReaderModuleManager::OnPaserModuleInfo(QString path)
@@ -139,7 +208,35 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
     if (bytes.isEmpty())
         return;
 
-    Q_UNUSED(listMode);
+    CXML_Element *root =
+        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    if (root) {
+        const int count = static_cast<int>(root->CountChildren());
+        QVector<_UpdaterInfo *> installed;
+        ParseUpdaterInfo(installed);
+        const QString expressParam =
+            app && app->commandLine ? app->commandLine->getValue(QLatin1String(Updater::ParamExpress))
+                                    : QString();
+        const bool express = expressParam.toInt(nullptr, 10) != 0;
+
+        for (int i = 0; i < count; ++i) {
+            CXML_Element *child = root->GetElement(i);
+            if (!child)
+                continue;
+            MODULEINFO *record = AddModule(groupName);
+            ParseModuleInfo(child, record);
+            const bool available = listMode && CheckModuleAvailable(record, installed);
+            const bool expressDropped =
+                express && (record->name.contains(QLatin1String("OCR_")) ||
+                            record->name == QLatin1String("PDF/A"));
+            if (expressDropped || !record->result || available)
+                delete record;
+            else
+                offeredModules.append(record);
+        }
+        ReleaseUpdaterInfoList(installed);
+        delete root;
+    }
     DeletePatchUpdate();
     DeleteZandroCloud();
 }
@@ -186,6 +283,36 @@ void CReaderModuleManager::ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed)
     const int nul = bytes.indexOf('\0');
     if (!bytes.left(nul < 0 ? bytes.size() : nul).contains(StateFileMarker))
         return;
+    CXML_Element *root =
+        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    if (!root)
+        return;
+
+    const int count = static_cast<int>(root->CountChildren());
+    for (int i = 0; i < count; ++i) {
+        CXML_Element *element = root->GetElement(i);
+        if (!element)
+            continue;
+        _UpdaterInfo *entry = new _UpdaterInfo;
+        forEachAttribute(element, [entry](const CKT_ByteString &name, const QString &value) {
+            if (name == "name")
+                entry->name = value;
+            else if (name == "version")
+                entry->version = value;
+        });
+        const int pathCount = static_cast<int>(element->CountChildren());
+        for (int j = 0; j < pathCount; ++j) {
+            CXML_Element *pathElement = element->GetElement(j);
+            if (!pathElement)
+                continue;
+            forEachAttribute(pathElement, [entry](const CKT_ByteString &name, const QString &value) {
+                if (name == "path")
+                    entry->paths.append(value);
+            });
+        }
+        installed.append(entry);
+    }
+    delete root;
 }
 
 void CReaderModuleManager::ReleaseUpdaterInfoList(QVector<_UpdaterInfo *> &installed)
