@@ -5,8 +5,10 @@
 #include <ctime>
 
 #include "commandline.h"
+#include "httpserver.h"
 #include "creadermodulemanager.h"
 #include "kt_basic.h"
+#include "qhttpdownloads.h"
 #include "testenv.h"
 #include "updatedefine.h"
 #include "updaterapp.h"
@@ -101,45 +103,6 @@ struct ContextLog
     QtMessageHandler previous;
 };
 
-// The loopback server of tests/support/reply_server.py, serving one file.
-class ReplyServer
-{
-public:
-    explicit ReplyServer(const QString &body)
-    {
-        process.start(QStringLiteral("python3"),
-                      {QStringLiteral(TEST_SOURCE_DIR "/tests/support/reply_server.py"), body});
-    }
-    ~ReplyServer()
-    {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
-    // host:port once the server listens, empty when it did not start.
-    QString host()
-    {
-        if (!process.waitForStarted())
-            return QString();
-        while (!process.canReadLine()) {
-            if (!process.waitForReadyRead(10000))
-                return QString();
-        }
-        const QString line = QString::fromUtf8(process.readLine()).trimmed();
-        return line.startsWith("PORT ") ? "127.0.0.1:" + line.mid(5) : QString();
-    }
-    // The request lines seen so far.
-    QStringList requests()
-    {
-        while (process.canReadLine())
-            seen << QString::fromUtf8(process.readLine()).trimmed();
-        return seen;
-    }
-    QProcess process;
-    QStringList seen;
-};
-
 // Sets TZ for this process and makes the C library read it again.
 void setTimeZone(const QByteArray &tz)
 {
@@ -183,6 +146,8 @@ private slots:
     void stateFile_data();
     void stateFile();
 
+    void queryEndToEnd();
+    void queryFailsWithoutReplyFolder();
 };
 
 void TestCReaderModuleManager::cleanup()
@@ -740,6 +705,91 @@ void TestCReaderModuleManager::stateFile()
     f.manager.ReleaseUpdaterInfoList(installed);
     QVERIFY(installed.isEmpty());
     QCOMPARE(seen, entries);
+}
+
+void TestCReaderModuleManager::queryEndToEnd()
+{
+    // The service is addressed with its path doubled, so that is where the reply must lie.
+    NginxServer server;
+    QFile original(fixture("reply-verdicts.xml"));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray replyBytes = original.readAll();
+    QVERIFY(server.addFile("addons/get_addons.php/get_addons.php", replyBytes));
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QString host = "127.0.0.1:" + QString::number(server.port());
+    qputenv("ZANDRO_CATALOGUE_HOST", host.toUtf8());
+
+    Fixture f(R"(product:"reader",version:"1.2.3.4")");
+    QProgressBar bar;
+    QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
+    ContextLog log;
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 0);
+    const QString replyPath = QDir::tempPath() + "/ZandroQuillet/update_tmpfile.xml";
+    QCOMPARE(f.manager.replyFilePath, replyPath);
+    QVERIFY(finished.wait(20000));
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 1);
+
+    const QString query = "/get_addons.php?addon=Update%20List&product=reader&version=1.2"
+                          "&build=3.4&platform=x86&EmbededLanguage=en_us";
+    QVERIFY(server.waitForRequests(1));
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(server.requests().at(0).requestLine,
+             "GET /addons/get_addons.php" + query + " HTTP/1.1");
+    QCOMPARE(offeredNames(f.manager), (QStringList{"First", "Second", "Fifth"}));
+    QCOMPARE(bar.value(), 100);
+    QFile reply(replyPath);
+    QVERIFY(reply.open(QIODevice::ReadOnly));
+    QCOMPARE(reply.readAll(), replyBytes);
+
+    const ContextLog::Line *url = log.find("CReaderModuleManager::QueryModuleInfo:strURL: ");
+    const ContextLog::Line *path = log.find("CReaderModuleManager::QueryModuleInfo:strTempPathName: ");
+    QVERIFY(url && path);
+    QCOMPARE(url->message, "CReaderModuleManager::QueryModuleInfo:strURL:  \"http://" + host +
+                               "/addons/get_addons.php" + query + "\"");
+    QCOMPARE(path->message,
+             "CReaderModuleManager::QueryModuleInfo:strTempPathName:  \"" + replyPath + "\"");
+    QCOMPARE(url->file, QString("updater/src/creadermodulemanager.cpp"));
+    QCOMPARE(url->function, QString("int CReaderModuleManager::QueryModuleInfo(QProgressBar*, bool)"));
+    QCOMPARE(url->line, 60);
+    QCOMPARE(path->line, 61);
+
+    // A second query replaces the downloader and the whole offer.
+    QPointer<QHttpDownLoadS> first = f.manager.downloader;
+    QFile::remove(replyPath);
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 0);
+    QVERIFY(first.isNull());
+    QVERIFY(f.manager.downloader);
+    QVERIFY(finished.wait(20000));
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 2);
+    QVERIFY(server.waitForRequests(2));
+    QCOMPARE(server.requests().size(), 2);
+    QCOMPARE(offeredNames(f.manager), (QStringList{"First", "Second", "Fifth"}));
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
+}
+
+void TestCReaderModuleManager::queryFailsWithoutReplyFolder()
+{
+    // A plain file where the reply's folder belongs makes the folder impossible to create.
+    const QString blocker = QDir::tempPath() + "/ZandroQuillet";
+    QDir(blocker).removeRecursively();
+    touch(blocker);
+    qputenv("ZANDRO_CATALOGUE_HOST", "127.0.0.1:9");
+    Fixture f;
+    QProgressBar bar;
+    QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
+    ContextLog log;
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 1);
+    const ContextLog::Line *line = log.find("can not make path:");
+    QVERIFY(line);
+    QCOMPARE(line->message, "can not make path: \"" + blocker + "\"");
+    QCOMPARE(line->line, 65);
+    QVERIFY(f.manager.downloader);
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(QFile::remove(blocker));
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
 }
 
 ZANDRO_TEST_MAIN(TestCReaderModuleManager)

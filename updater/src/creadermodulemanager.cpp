@@ -10,22 +10,21 @@
 #include "ckt_urlencode.h"
 #include "commandline.h"
 #include "kt_basic.h"
+#include "qhttpdownloads.h"
 #include "updaterapp.h"
 
 namespace {
-// Where the catalogue reply is stored, under the temporary folder.
-constexpr char ReplyFileName[] = "/ZandroQuillet/update_tmpfile.xml";
-// The state file, appended directly to readerPath.
-constexpr char StateFileName[] = "UpdaterInfo.xml";
+constexpr char ReplyFileName[] = "/ZandroQuillet/update_tmpfile.xml"; // under the temp folder
+constexpr char StateFileName[] = "UpdaterInfo.xml";                   // appended to readerPath
 // Text the state file must hold before it is parsed at all.
 constexpr char StateFileMarker[] = "updater_info";
-// Offset from UTC, in seconds, at which the UTC+8 catalogue endpoint begins; it covers one hour.
+// Offsets from UTC, in seconds, from +08:00:00 to +08:59:59 pick the UTC+8 catalogue endpoint.
+// Taken unsigned, smaller offsets wrap to large values and fall outside the span too.
 constexpr int Utc8Offset = 8 * 3600;
 constexpr unsigned Utc8Span = 3599;
 
 // Calls visit(localName, value) for each attribute of the element, in document order.
-template <typename Visit>
-void forEachAttribute(CXML_Element *element, Visit visit)
+template <typename Visit> void forEachAttribute(CXML_Element *element, Visit visit)
 {
     const int count = static_cast<int>(element->m_AttrMap.GetSize());
     for (int i = 0; i < count; ++i) {
@@ -37,28 +36,27 @@ void forEachAttribute(CXML_Element *element, Visit visit)
     }
 }
 
-// The catalogue's flags are true for "true" in any ASCII letter case, and for nothing else.
-bool equalsAsciiNoCase(const QString &text, const char *word)
+// The catalogue's flags are true for "true" in any ASCII letter case and for nothing else; no
+// other character folds to an ASCII letter in Latin-1, so folding the Latin-1 bytes is exact.
+bool equalsNoCase(const QString &text, const char *word)
 {
-    const QString expected = QLatin1String(word);
-    if (text.size() != expected.size())
-        return false;
-    for (int i = 0; i < text.size(); ++i) {
-        ushort unit = text.at(i).unicode();
-        if (unit >= 'A' && unit <= 'Z')
-            unit = static_cast<ushort>(unit - 'A' + 'a');
-        if (unit != expected.at(i).unicode())
-            return false;
-    }
-    return true;
+    return text.toLatin1().toLower() == word;
 }
 } // namespace
+
+bool CReaderModuleManager::usesUtc8Endpoint()
+{
+    const int offset = QDateTime::currentDateTime().offsetFromUtc();
+    return static_cast<unsigned>(offset - Utc8Offset) <= Utc8Span;
+}
 
 int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
 {
     replyFilePath = QDir::tempPath() + QLatin1String(ReplyFileName);
     const QString url = Comm::catalogueEndpoint(usesUtc8Endpoint()) + GetHttpURL(groupName);
-    Q_UNUSED(bar);
+    delete downloader;
+    downloader = new QHttpDownLoadS(nullptr, bar, nullptr, nullptr);
+    downloader->setUrlAndFilePath(QUrl(url, QUrl::TolerantMode), replyFilePath);
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strURL: " << url;
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strTempPathName: " << replyFilePath;
     if (!QFile::exists(replyFilePath)) {
@@ -68,9 +66,9 @@ int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
             return 1;
         }
     }
-    // The downloader is not wired in yet: the query ends at once with what the file holds.
-    QMetaObject::invokeMethod(this, "slotQueryModuleInfoFinish", Qt::QueuedConnection,
-                              Q_ARG(QString, replyFilePath));
+    connect(downloader, &QHttpDownLoadS::oneDownLoadFinish, this,
+            &CReaderModuleManager::slotQueryModuleInfoFinish);
+    downloader->startDownLoads();
     return 0;
 }
 
@@ -87,14 +85,8 @@ CReaderModuleManager::CReaderModuleManager(QString group, UpdaterApp *controller
 
 CReaderModuleManager::~CReaderModuleManager()
 {
+    delete downloader;
     ReleaseModuleInfo();
-}
-
-bool CReaderModuleManager::usesUtc8Endpoint()
-{
-    const int offset = QDateTime::currentDateTime().offsetFromUtc();
-    // Taken unsigned, offsets below +08:00 wrap to large values and fall outside the span too.
-    return static_cast<unsigned>(offset - Utc8Offset) <= Utc8Span;
 }
 
 QString CReaderModuleManager::GetHttpURL(QString addon)
@@ -175,7 +167,7 @@ void CReaderModuleManager::ParseModuleInfo(CXML_Element *element, MODULEINFO *re
         }
         for (const FlagAttribute &attribute : flagAttributes) {
             if (name == attribute.name) {
-                record->*attribute.field = equalsAsciiNoCase(value, "true");
+                record->*attribute.field = equalsNoCase(value, "true");
                 return;
             }
         }
@@ -186,7 +178,7 @@ void CReaderModuleManager::ParseModuleInfo(CXML_Element *element, MODULEINFO *re
             record->corvaneStandardValue = value;
         } else if (name == "forcedUpgrade") {
             // Only a "TRUE" raises the flag; any other value leaves it as it was.
-            if (equalsAsciiNoCase(value, "true"))
+            if (equalsNoCase(value, "true"))
                 record->forcedUpgrade = true;
         }
     });
