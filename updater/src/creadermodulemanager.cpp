@@ -73,13 +73,11 @@ int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
 }
 
 CReaderModuleManager::CReaderModuleManager(QString group, UpdaterApp *controller, QObject *parent)
-    : QObject(parent),
-      groupName(group),
+    : QObject(parent), groupName(group),
       readerPath(controller && controller->commandLine
                      ? controller->commandLine->getReaderPathFromcmd()
                      : QString()),
-      downloader(nullptr),
-      app(controller)
+      downloader(nullptr), app(controller)
 {
 }
 
@@ -91,9 +89,12 @@ CReaderModuleManager::~CReaderModuleManager()
 
 QString CReaderModuleManager::GetHttpURL(QString addon)
 {
-    const CSetup_CommandLine *params = app ? app->commandLine : nullptr;
-    const QString product = params ? params->getValue(QLatin1String(Updater::ParamProduct)) : QString();
-    const QString version = params ? params->getValue(QLatin1String(Updater::ParamVersion)) : QString();
+    QString product;
+    QString version;
+    if (app && app->commandLine) {
+        product = app->commandLine->getValue(QLatin1String(Updater::ParamProduct));
+        version = app->commandLine->getValue(QLatin1String(Updater::ParamVersion));
+    }
 
     QString query = QLatin1String("/get_addons.php?addon=") + CKT_URLEncode::URLEncode(addon);
     query += QLatin1String("&product=") + product;
@@ -106,6 +107,7 @@ QString CReaderModuleManager::GetHttpURL(QString addon)
         query += QLatin1String("&version=") + head + QLatin1String("&build=") + build;
     }
     query += QLatin1String("&platform=x86");
+    // The key's spelling is the service's own; the language is fixed.
     query += QLatin1String("&EmbededLanguage=") + QLatin1String("en_us");
     return query;
 }
@@ -200,15 +202,15 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
     if (bytes.isEmpty())
         return;
 
-    CXML_Element *root =
-        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    CXML_Element *root = CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()),
+                                             0, nullptr, nullptr);
     if (root) {
         const int count = static_cast<int>(root->CountChildren());
         QVector<_UpdaterInfo *> installed;
         ParseUpdaterInfo(installed);
-        const QString expressParam =
-            app && app->commandLine ? app->commandLine->getValue(QLatin1String(Updater::ParamExpress))
-                                    : QString();
+        QString expressParam;
+        if (app && app->commandLine)
+            expressParam = app->commandLine->getValue(QLatin1String(Updater::ParamExpress));
         const bool express = expressParam.toInt(nullptr, 10) != 0;
 
         for (int i = 0; i < count; ++i) {
@@ -218,9 +220,8 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
             MODULEINFO *record = AddModule(groupName);
             ParseModuleInfo(child, record);
             const bool available = listMode && CheckModuleAvailable(record, installed);
-            const bool expressDropped =
-                express && (record->name.contains(QLatin1String("OCR_")) ||
-                            record->name == QLatin1String("PDF/A"));
+            const bool expressDropped = express && (record->name.contains(QLatin1String("OCR_")) ||
+                                                    record->name == QLatin1String("PDF/A"));
             if (expressDropped || !record->result || available)
                 delete record;
             else
@@ -275,8 +276,8 @@ void CReaderModuleManager::ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed)
     const int nul = bytes.indexOf('\0');
     if (!bytes.left(nul < 0 ? bytes.size() : nul).contains(StateFileMarker))
         return;
-    CXML_Element *root =
-        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    CXML_Element *root = CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()),
+                                             0, nullptr, nullptr);
     if (!root)
         return;
 
@@ -297,10 +298,11 @@ void CReaderModuleManager::ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed)
             CXML_Element *pathElement = element->GetElement(j);
             if (!pathElement)
                 continue;
-            forEachAttribute(pathElement, [entry](const CKT_ByteString &name, const QString &value) {
-                if (name == "path")
-                    entry->paths.append(value);
-            });
+            forEachAttribute(pathElement,
+                             [entry](const CKT_ByteString &name, const QString &value) {
+                                 if (name == "path")
+                                     entry->paths.append(value);
+                             });
         }
         installed.append(entry);
     }
@@ -344,7 +346,8 @@ bool CReaderModuleManager::CheckModuleAvailable(MODULEINFO *record,
     }
     if (!entry)
         return false;
-    // The state file's writers are loose with blanks inside version texts; only this test forgives them.
+    // The state file's writers are loose with blanks inside version texts; only this test forgives
+    // them.
     QString installedVersion = entry->version;
     QString offeredVersion = record->version;
     installedVersion.remove(QLatin1Char(' '));
@@ -381,7 +384,8 @@ bool CReaderModuleManager::DeleteZandroCloud()
     QVector<int> serviceItems;
     for (int i = 0; i < offeredModules.size(); ++i) {
         const MODULEINFO *record = offeredModules.at(i);
-        if (record && record->updateMode == 2 && record->internalService.startsWith(QLatin1String("TRUE")))
+        if (record && record->updateMode == 2 &&
+            record->internalService.startsWith(QLatin1String("TRUE")))
             serviceItems.append(i);
     }
     // From the highest index down, so the indices still to come stay valid.
