@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
+#include <QTextEdit>
 
 #include "catalogueserver.h"
 #include "creadermodulemanager.h"
@@ -187,6 +188,9 @@ void TestUpdateListPass::pass()
         // A copy of the manager's own records, in catalogue order.
         QCOMPARE(app.downloadWindow->selectedUpdates, app.moduleManager->offeredModules);
         QCOMPARE(app.downloadWindow->selectedUpdates.size(), handedOver);
+        if (handedOver > 0)
+            QCOMPARE(app.downloadWindow->findChild<QTextEdit *>("descriptionEdit")->toPlainText(),
+                     QString("About Reader"));
     }
     QCOMPARE(app.downloadWindow->isVisible(), !skipEventLoop);
     QCOMPARE(app.skipEventLoop, skipEventLoop);

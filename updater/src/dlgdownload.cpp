@@ -1,5 +1,6 @@
 #include "dlgdownload.h"
 
+#include <QDebug>
 #include <QPushButton>
 #include <QTextEdit>
 
@@ -37,6 +38,10 @@ void DlgDownload::startShowDownload()
 
 void DlgDownload::downloadUpates()
 {
+    qDebug() << "Begin to download:" << Qt::endl;
+    // Only the first module is fetched in a pass; the rest of the list is left alone.
+    const MODULEINFO *module = selectedUpdates.first();
+    ui->descriptionEdit->setText(module->description);
     ui->timeRemainLabel->clear();
     Comm::moveToDesktopCentre(this);
     activateWindow();
