@@ -5,16 +5,19 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QProcess>
 #include <QSettings>
 #include <QTextEdit>
 
 #include "catalogueserver.h"
+#include "commandline.h"
 #include "creadermodulemanager.h"
 #include "dlgdownload.h"
 #include "dlgmessage.h"
 #include "dlgupdatechecking.h"
 #include "testenv.h"
 #include "updaterapp.h"
+#include "updatelistener.h"
 
 namespace {
 enum class Answer {
@@ -107,6 +110,8 @@ class TestUpdateListPass : public QObject
 private slots:
     void pass_data();
     void pass();
+    void destroysInOrder();
+    void binaryEndsWhenNothingIsOffered();
 };
 
 void TestUpdateListPass::pass_data()
@@ -198,6 +203,52 @@ void TestUpdateListPass::pass()
     for (QWidget *w : QApplication::topLevelWidgets())
         QVERIFY(!qobject_cast<DlgUpdateChecking *>(w) && !qobject_cast<DlgMessage *>(w));
     qunsetenv("ZANDRO_CATALOGUE_HOST");
+}
+
+void TestUpdateListPass::destroysInOrder()
+{
+    CatalogueServer server(CatalogueServer::Complete);
+    server.setBody(CatalogueServer::replyOffering({}));
+    QVERIFY(server.start());
+    qputenv("ZANDRO_CATALOGUE_HOST", server.hostAndPort().toLatin1());
+    storeParam(R"(type:"Update List",updater:"Auto")");
+
+    auto *app = new UpdaterApp(nullptr);
+    app->runUpdate();
+    QVERIFY(app->moduleManager);
+    QStringList order;
+    const QList<QPair<QObject *, QString>> parts{
+        {app->commandLine, QString("parameter table")},
+        {app->moduleManager, QString("catalogue manager")},
+        {app->downloadWindow, QString("download window")},
+        {app->listener, QString("listener")}};
+    for (const auto &part : parts)
+        connect(part.first, &QObject::destroyed, this, [&order, part] { order << part.second; });
+    delete app;
+    QCOMPARE(order, QStringList({"parameter table", "catalogue manager", "download window",
+                                 "listener"}));
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
+}
+
+void TestUpdateListPass::binaryEndsWhenNothingIsOffered()
+{
+    CatalogueServer server(CatalogueServer::Complete);
+    server.setBody(CatalogueServer::replyOffering({}));
+    QVERIFY(server.start());
+    storeParam(R"(type:"Update List",updater:"Auto")");
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ZANDRO_CATALOGUE_HOST", server.hostAndPort());
+    process.setProcessEnvironment(env); // carries the isolated TMPDIR and XDG_CONFIG_HOME
+    process.start(QStringLiteral(UPDATER_BINARY), QStringList());
+    QVERIFY(process.waitForStarted());
+    // The server lives in this process's event loop, so the wait must keep serving it.
+    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(server.requests().size(), 1);
 }
 
 ZANDRO_TEST_MAIN(TestUpdateListPass)
