@@ -14,6 +14,7 @@ namespace {
 enum class UserAction {
     None,              // the dialog is left alone
     CancelAtOnce,       // Cancel while the query is still in flight
+    EscapeAtOnce,       // Escape while the query is still in flight
     EndShortThenCancel, // part of the reply is in, the query reports its end, then Cancel
 };
 } // namespace
@@ -49,6 +50,8 @@ void TestDlgUpdateChecking::query_data()
         << CatalogueServer::Stalled << 0 << UserAction::EndShortThenCancel << 0 << 0 << true;
     QTest::newRow("Cancel during the query")
         << CatalogueServer::Stalled << 0 << UserAction::CancelAtOnce << 0 << 0 << false;
+    QTest::newRow("Escape during the query leaves it undecided")
+        << CatalogueServer::Stalled << 0 << UserAction::EscapeAtOnce << -1 << 0 << false;
 }
 
 void TestDlgUpdateChecking::query()
@@ -85,6 +88,9 @@ void TestDlgUpdateChecking::query()
     if (action == UserAction::CancelAtOnce) {
         connect(&server, &CatalogueServer::requested, cancel,
                 [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); });
+    } else if (action == UserAction::EscapeAtOnce) {
+        connect(&server, &CatalogueServer::requested, &dialog,
+                [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
     } else if (action == UserAction::EndShortThenCancel) {
         // Half the reply has moved the bar to about 50 when the query's end arrives, as the
         // downloader's end notice would deliver it.
@@ -117,7 +123,8 @@ void TestDlgUpdateChecking::query()
     QVERIFY2(!guardFired, "the dialog did not close by itself");
     QCOMPARE(dialog.checkResult, result);
     QVERIFY(!dialog.isVisible());
-    QVERIFY(dialog.timeoutTimer == nullptr);
+    // Escape closes the window only; its timer goes with the dialog.
+    QCOMPARE(dialog.timeoutTimer == nullptr, action != UserAction::EscapeAtOnce);
     QCOMPARE(log.count("Update Time out"), timeoutLines);
     QCOMPARE(ended.count() > 0, finished);
     if (action == UserAction::EndShortThenCancel)
