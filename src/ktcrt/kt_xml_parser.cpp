@@ -495,16 +495,19 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         return pElement;
     }
     const unsigned char close = m_pBuffer[m_nIndex++];
-    if ((close != '/' && close != '>') || depth > KT_XML_MAX_DEPTH) {
+    if (close != '/' && close != '>') {
+        CXML_Element::Destroy(pElement, m_pAllocator);
+        return nullptr;
+    }
+    if (close == '/' && HaveByte())
+        ++m_nIndex; // taken to be '>'
+    if (depth > KT_XML_MAX_DEPTH) {
         // Too deep: the start tag is consumed and dropped, its content goes to the parent.
         CXML_Element::Destroy(pElement, m_pAllocator);
         return nullptr;
     }
-    if (close == '/') {
-        if (HaveByte())
-            ++m_nIndex; // taken to be '>'
+    if (close == '/')
         return pElement;
-    }
 
     SkipWhiteSpaces();
     if (IsEOF())
