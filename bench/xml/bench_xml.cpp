@@ -2,10 +2,10 @@
 // libxml2 (xmlReadMemory building its DOM) and expat (building an equivalent tree whose text and
 // attribute values are decoded to wchar_t, as ours are).
 //
-// Every run happens in a fresh child process, so each parser starts cold on a clean heap and its
+// Only building the tree is timed, not freeing it. Every run happens in a fresh child process, so each parser starts cold on a clean heap and its
 // peak memory is the growth of the child's resident set while it parses and holds the tree.
 //
-// Usage: bench_xml [--size-mb N] [--runs N] [--real PATH]
+// Usage: bench_xml [--size-mb N] [--runs N] [--real PATH] [--only 0..3]
 #include "kt_basic.h"
 
 #include <expat.h>
@@ -153,21 +153,29 @@ int CountOurs(const CXML_Element *e)
     return n;
 }
 
-int BuildOurs(const std::string &doc)
+typedef std::chrono::steady_clock Clock;
+
+// Each builder returns the element count and sets seconds to the time spent building the tree
+// (counting and freeing it are not timed).
+int BuildOurs(const std::string &doc, double &seconds)
 {
+    const auto t0 = Clock::now();
     CXML_Element *root = CXML_Element::Parse(doc.data(), unsigned(doc.size()), 0, nullptr, nullptr);
+    seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     const int n = root ? CountOurs(root) : 0;
     delete root;
     return n;
 }
 
-int BuildOursFromFile(const std::string &path)
+int BuildOursFromFile(const std::string &path, double &seconds)
 {
+    const auto t0 = Clock::now();
     IKT_FileRead *file = KT_CreateFileRead(path.c_str());
     if (!file)
         return 0;
     CXML_Element *root = CXML_Element::Parse(file, 0, nullptr, nullptr);
     file->Release();
+    seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     const int n = root ? CountOurs(root) : 0;
     delete root;
     return n;
@@ -267,8 +275,9 @@ int CountExpat(const XNode *n)
     return count;
 }
 
-int BuildExpat(const std::string &doc)
+int BuildExpat(const std::string &doc, double &seconds)
 {
+    const auto t0 = Clock::now();
     ExpatBuilder builder;
     XML_Parser parser = XML_ParserCreate(nullptr);
     XML_SetUserData(parser, &builder);
@@ -276,6 +285,7 @@ int BuildExpat(const std::string &doc)
     XML_SetCharacterDataHandler(parser, &ExpatBuilder::Chars);
     const bool ok = XML_Parse(parser, doc.data(), int(doc.size()), 1) == XML_STATUS_OK;
     XML_ParserFree(parser);
+    seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     const int n = ok && builder.root ? CountExpat(builder.root) : 0;
     delete builder.root;
     return n;
@@ -290,10 +300,12 @@ int CountLibxml(xmlNodePtr n)
     return count;
 }
 
-int BuildLibxml(const std::string &doc)
+int BuildLibxml(const std::string &doc, double &seconds)
 {
+    const auto t0 = Clock::now();
     xmlDocPtr d = xmlReadMemory(doc.data(), int(doc.size()), "bench.xml", nullptr,
                                 XML_PARSE_NONET | XML_PARSE_HUGE);
+    seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     const int n = d ? CountLibxml(xmlDocGetRootElement(d)) : 0;
     xmlFreeDoc(d);
     return n;
@@ -343,17 +355,15 @@ Result RunOnce(Parser which, const std::string &doc, const std::string &path)
             fclose(f);
         }
         const long baseKb = ReadStatusKb("VmRSS:");
-        const auto t0 = std::chrono::steady_clock::now();
+        double seconds = 0;
         int n = 0;
         switch (which) {
-        case Ours: n = BuildOurs(doc); break;
-        case OursFile: n = BuildOursFromFile(path); break;
-        case Expat: n = BuildExpat(doc); break;
-        case Libxml: n = BuildLibxml(doc); break;
+        case Ours: n = BuildOurs(doc, seconds); break;
+        case OursFile: n = BuildOursFromFile(path, seconds); break;
+        case Expat: n = BuildExpat(doc, seconds); break;
+        case Libxml: n = BuildLibxml(doc, seconds); break;
         }
-        const auto t1 = std::chrono::steady_clock::now();
-        Result out{std::chrono::duration<double>(t1 - t0).count(), ReadStatusKb("VmHWM:") - baseKb,
-                   n};
+        Result out{seconds, ReadStatusKb("VmHWM:") - baseKb, n};
         if (write(fds[1], &out, sizeof out) != (ssize_t)sizeof out)
             _exit(1);
         _exit(0);
@@ -366,6 +376,8 @@ Result RunOnce(Parser which, const std::string &doc, const std::string &path)
     waitpid(pid, &status, 0);
     return r;
 }
+
+int g_nOnly = -1; // --only N: measure just one reader (for profiling)
 
 void Measure(const char *title, const std::string &doc, int runs)
 {
@@ -382,6 +394,8 @@ void Measure(const char *title, const std::string &doc, int runs)
     Result best[4];
     for (int p = 0; p < 4; ++p) {
         best[p] = Result{1e30, 0, 0};
+        if (g_nOnly >= 0 && p != g_nOnly)
+            continue;
         for (int i = 0; i < runs; ++i) {
             const Result r = RunOnce(Parser(p), doc, tmpl);
             if (r.seconds > 0 && r.seconds < best[p].seconds)
@@ -413,6 +427,8 @@ int main(int argc, char **argv)
             sizeMb = size_t(atoi(argv[i + 1]));
         else if (!strcmp(argv[i], "--runs"))
             runs = atoi(argv[i + 1]);
+        else if (!strcmp(argv[i], "--only"))
+            g_nOnly = atoi(argv[i + 1]);
         else if (!strcmp(argv[i], "--real"))
             real = argv[i + 1];
     }
