@@ -5,5 +5,7 @@
 #include "kt_basic_def.h"
 #include "kt_basic_mem.h"
 #include "kt_basic_array.h"
+#include "kt_basic_string.h"
+#include "kt_basic_buffer.h"
 
 #endif // KTCRT_KT_BASIC_H
