@@ -7,5 +7,6 @@
 #include "kt_basic_array.h"
 #include "kt_basic_string.h"
 #include "kt_basic_buffer.h"
+#include "kt_basic_utf.h"
 
 #endif // KTCRT_KT_BASIC_H
