@@ -130,6 +130,8 @@ public:
     void RemoveAll(_IKT_Allocator *pAllocator);
 
 private:
+    friend class CXML_Parser;
+
     int FindIndex(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name) const;
 
     CXML_AttrItem *m_pItems = nullptr; // created on the first insertion

@@ -72,7 +72,6 @@ bool GrowArray(_IKT_Allocator *pAllocator, T *&pItems, int &nMax, int nNeed)
 }
 
 CKT_ByteStringC View(const ktxml::ByteBuf &buf) { return CKT_ByteStringC(buf.Data(), int(buf.Size())); }
-CKT_WideStringC View(const ktxml::WideBuf &buf) { return CKT_WideStringC(buf.Data(), int(buf.Size())); }
 
 } // namespace
 
@@ -159,10 +158,8 @@ bool CXML_Parser::Init(IKT_BufferRead *pAccessor, bool bOwned, bool bKeepWhitesp
     return pAccessor != nullptr;
 }
 
-bool CXML_Parser::HaveByte()
+bool CXML_Parser::NextBlock()
 {
-    if (m_nIndex < m_nBufferSize)
-        return true;
     while (!m_bEnded) {
         // A failed read ends the input for good, so a broken file cannot make the parser spin.
         if (m_pDataAcc->IsEOF() || !m_pDataAcc->ReadNextBlock(false)) {
@@ -358,7 +355,6 @@ void CXML_Parser::DecodeText(const unsigned char *p, size_t n)
 
 void CXML_Parser::GetAttrValue(ktxml::WideBuf &value)
 {
-    value.Clear();
     if (!HaveByte())
         return;
     const unsigned char quote = m_pBuffer[m_nIndex];
@@ -431,6 +427,12 @@ bool CXML_Parser::GetTagStart(bool bStartTag, bool &bEndTag, ktxml::ByteBuf &pre
     }
 }
 
+void CXML_Parser::PushChild(CXML_Element *pElement, int type, void *pChild)
+{
+    if (!m_Children.Push(PendingChild{type, pChild}))
+        pElement->FreeChild(CXML_Element::ChildSlot{type, pChild});
+}
+
 void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
 {
     size_t n = m_Text.Size();
@@ -445,14 +447,96 @@ void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
             new (pContent) CXML_Content();
             pContent->m_bCDATA = 0;
             pContent->m_Content.Set(CKT_WideStringC(text, int(n)), m_pAllocator);
-            if (!pElement->InsertSlot(pElement->m_nChildren, CXML_Element::Content, pContent)) {
-                pContent->m_Content.Empty(m_pAllocator);
-                ktxml::Free(m_pAllocator, pContent);
-            }
+            PushChild(pElement, CXML_Element::Content, pContent);
         }
     }
     m_Text.Clear();
     m_nPending = 0;
+}
+
+void CXML_Parser::AddPendingAttr()
+{
+    // Same matching rule as the attribute map: a later attribute with the same local name and
+    // the same prefix, or with no prefix, replaces the earlier value and keeps its position.
+    const char *names = m_AttrNames.Data();
+    for (size_t i = 0; i < m_Attrs.Size(); ++i) {
+        PendingAttr &attr = m_Attrs.Data()[i];
+        if (attr.m_nNameLen == m_Name.Size()
+            && memcmp(names + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0
+            && (m_Prefix.Size() == 0
+                || (attr.m_nPrefixLen == m_Prefix.Size()
+                    && memcmp(names + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0))) {
+            attr.m_nValue = m_AttrValues.Size();
+            GetAttrValue(m_AttrValues);
+            attr.m_nValueLen = m_AttrValues.Size() - attr.m_nValue;
+            return;
+        }
+    }
+    PendingAttr attr;
+    attr.m_nPrefix = m_AttrNames.Size();
+    attr.m_nPrefixLen = m_Prefix.Size();
+    m_AttrNames.Append(m_Prefix.Data(), m_Prefix.Size());
+    attr.m_nName = m_AttrNames.Size();
+    attr.m_nNameLen = m_Name.Size();
+    m_AttrNames.Append(m_Name.Data(), m_Name.Size());
+    attr.m_nValue = m_AttrValues.Size();
+    GetAttrValue(m_AttrValues);
+    attr.m_nValueLen = m_AttrValues.Size() - attr.m_nValue;
+    // A scratch buffer that could not grow holds fewer bytes than recorded: drop the attribute.
+    if (m_AttrNames.Size() == attr.m_nName + attr.m_nNameLen)
+        m_Attrs.Push(attr);
+}
+
+bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
+{
+    const size_t n = m_Attrs.Size();
+    if (n == 0)
+        return true;
+    CXML_AttrMap &map = pElement->m_AttrMap;
+    map.m_pItems =
+        static_cast<CXML_AttrItem *>(ktxml::Alloc(m_pAllocator, n * sizeof(CXML_AttrItem)));
+    if (!map.m_pItems)
+        return false;
+    map.m_nMaxSize = int(n);
+    const char *names = m_AttrNames.Data();
+    const wchar_t *values = m_AttrValues.Data();
+    for (size_t i = 0; i < n; ++i) {
+        const PendingAttr &attr = m_Attrs.Data()[i];
+        CXML_AttrItem *pItem = new (&map.m_pItems[i]) CXML_AttrItem();
+        pItem->m_QSpaceName.Set(CKT_ByteStringC(names + attr.m_nPrefix, int(attr.m_nPrefixLen)),
+                                m_pAllocator);
+        pItem->m_AttrName.Set(CKT_ByteStringC(names + attr.m_nName, int(attr.m_nNameLen)),
+                              m_pAllocator);
+        pItem->m_Value.Set(CKT_WideStringC(values + attr.m_nValue, int(attr.m_nValueLen)),
+                           m_pAllocator);
+    }
+    map.m_nSize = int(n);
+    return true;
+}
+
+bool CXML_Parser::CommitChildren(CXML_Element *pElement, size_t base)
+{
+    const size_t n = m_Children.Size() - base;
+    if (n == 0)
+        return true;
+    const PendingChild *pending = m_Children.Data() + base;
+    CXML_Element::ChildSlot *slots = static_cast<CXML_Element::ChildSlot *>(
+        ktxml::Alloc(m_pAllocator, n * sizeof(CXML_Element::ChildSlot)));
+    if (!slots) {
+        for (size_t i = 0; i < n; ++i)
+            pElement->FreeChild(CXML_Element::ChildSlot{pending[i].m_nType, pending[i].m_pChild});
+        m_Children.Truncate(base);
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        slots[i].m_nType = pending[i].m_nType;
+        slots[i].m_pChild = pending[i].m_pChild;
+    }
+    pElement->m_pChildren = slots;
+    pElement->m_nChildren = int(n);
+    pElement->m_nMaxChildren = int(n);
+    m_Children.Truncate(base);
+    return true;
 }
 
 CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, int depth)
@@ -470,6 +554,9 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         return nullptr;
     pElement->m_pParent = pParent;
 
+    m_Attrs.Clear();
+    m_AttrNames.Clear();
+    m_AttrValues.Clear();
     for (;;) {
         SkipWhiteSpaces();
         if (IsEOF() || !g_KTCRT_XML_IsNameIntro(m_pBuffer[m_nIndex]))
@@ -482,33 +569,35 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         SkipWhiteSpaces();
         if (IsEOF())
             break;
-        GetAttrValue(m_Value);
-        pElement->m_AttrMap.SetAt(View(m_Prefix), View(m_Name), View(m_Value), m_pAllocator);
+        AddPendingAttr();
     }
 
     SkipWhiteSpaces();
-    if (IsEOF()) {
-        if (depth > KT_XML_MAX_DEPTH) {
-            CXML_Element::Destroy(pElement, m_pAllocator);
-            return nullptr;
+    bool bKeep = true;
+    bool bContent = false;
+    if (!IsEOF()) {
+        const unsigned char close = m_pBuffer[m_nIndex++];
+        if (close == '/') {
+            if (HaveByte())
+                ++m_nIndex; // taken to be '>'
+        } else if (close == '>') {
+            bContent = true;
+        } else {
+            bKeep = false;
         }
-        return pElement;
     }
-    const unsigned char close = m_pBuffer[m_nIndex++];
-    if ((close != '/' && close != '>') || depth > KT_XML_MAX_DEPTH) {
-        // Too deep: the start tag is consumed and dropped, its content goes to the parent.
+    // Too deep: the start tag is consumed and dropped, its content goes to the parent.
+    if (!bKeep || depth > KT_XML_MAX_DEPTH || !CommitAttrs(pElement)) {
         CXML_Element::Destroy(pElement, m_pAllocator);
         return nullptr;
     }
-    if (close == '/') {
-        if (HaveByte())
-            ++m_nIndex; // taken to be '>'
+    if (!bContent)
         return pElement;
-    }
 
     SkipWhiteSpaces();
     if (IsEOF())
         return pElement;
+    const size_t childBase = m_Children.Size();
     m_Text.Clear();
     m_nPending = 0;
     while (HaveByte()) {
@@ -570,12 +659,12 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         m_Text.Clear();
         m_nPending = 0;
         if (pChild) {
-            if (!pElement->InsertSlot(pElement->m_nChildren, CXML_Element::Element, pChild))
-                CXML_Element::Destroy(pChild, m_pAllocator);
+            PushChild(pElement, CXML_Element::Element, pChild);
             SkipWhiteSpaces();
         }
     }
     InsertContentSegment(pElement);
+    CommitChildren(pElement, childBase);
     return pElement;
 }
 
