@@ -17,7 +17,8 @@
 
 #include <cstddef>
 
-#include "kt_xml_corestub.h"
+#include "kt_basic_mem.h"
+#include "kt_basic_string.h"
 
 // ---- file and stream interfaces ------------------------------------------------------------
 

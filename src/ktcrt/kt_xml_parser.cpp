@@ -1,6 +1,8 @@
 // XML reader and element tree.
 #include "xml_int.h"
 
+#include "kt_basic_utf.h"
+
 #include <cstring>
 #include <new>
 
@@ -80,7 +82,7 @@ void KT_XML_SplitQualifiedName(const CKT_ByteStringC &full, CKT_ByteStringC &pre
 {
     if (full.GetLength() == 0)
         return;
-    const char *p = full.GetPtr();
+    const char *p = full.GetCStr();
     const void *colon = memchr(p, ':', size_t(full.GetLength()));
     if (!colon) {
         name = full;
@@ -894,9 +896,9 @@ CKT_ByteString JoinQualified(const CKT_ByteStringC &prefix, const CKT_ByteString
     if (prefix.GetLength() == 0)
         return CKT_ByteString(name);
     ktxml::ByteBuf buf;
-    buf.Append(prefix.GetPtr(), size_t(prefix.GetLength()));
+    buf.Append(prefix.GetCStr(), size_t(prefix.GetLength()));
     buf.Push(':');
-    buf.Append(name.GetPtr(), size_t(name.GetLength()));
+    buf.Append(name.GetCStr(), size_t(name.GetLength()));
     return CKT_ByteString(buf.Data(), int(buf.Size()));
 }
 
@@ -932,12 +934,8 @@ CKT_ByteString CXML_Element::GetNamespaceURI(const CKT_ByteStringC &prefix) cons
         const CKT_WideStringL *pValue = prefix.GetLength() == 0
                                             ? pElement->m_AttrMap.Lookup(CKT_ByteStringC(), "xmlns")
                                             : pElement->m_AttrMap.Lookup("xmlns", prefix);
-        if (pValue) {
-            ktxml::ByteBuf utf8;
-            for (int i = 0; i < pValue->GetLength(); ++i)
-                ktxml::AppendUTF8(utf8, pValue->GetPtr()[i]);
-            return CKT_ByteString(utf8.Data(), int(utf8.Size()));
-        }
+        if (pValue)
+            return KT_UTF8Encode(*pValue);
     }
     return CKT_ByteString();
 }

@@ -18,7 +18,7 @@ using xmltest::TempFile;
 std::string Written(const CXML_Element *e)
 {
     CKT_ByteString out = e->OutputStream();
-    return std::string(out.c_str(), size_t(out.GetLength()));
+    return std::string(out.GetCStr(), size_t(out.GetLength()));
 }
 
 TEST(XmlComposer, WritesTheseBytes)

@@ -29,7 +29,7 @@ inline std::string Escape(const wchar_t *p, int n)
     return out;
 }
 
-inline std::string Bytes(const CKT_ByteStringL &s) { return std::string(s.GetPtr() ? s.GetPtr() : "", size_t(s.GetLength())); }
+inline std::string Bytes(const CKT_ByteStringL &s) { return std::string(s.GetCStr() ? s.GetCStr() : "", size_t(s.GetLength())); }
 
 // One node per line, two spaces of indent per level:
 //   prefix:tag a="1" x:b="2"
@@ -37,18 +37,18 @@ inline std::string Bytes(const CKT_ByteStringL &s) { return std::string(s.GetPtr
 inline void DumpInto(const CXML_Element *e, int depth, std::string &out)
 {
     out.append(size_t(depth) * 2, ' ');
-    out += e->GetTagName(true).c_str();
+    out += e->GetTagName(true).GetCStr();
     for (int i = 0; i < e->m_AttrMap.GetSize(); ++i) {
         CKT_ByteString prefix, name;
         CKT_WideString value;
         e->GetAttrByIndex(i, prefix, name, value);
         out += ' ';
         if (prefix.GetLength()) {
-            out += prefix.c_str();
+            out += prefix.GetCStr();
             out += ':';
         }
-        out += std::string(name.c_str(), size_t(name.GetLength()));
-        out += "=\"" + Escape(value.c_str(), value.GetLength()) + "\"";
+        out += std::string(name.GetCStr(), size_t(name.GetLength()));
+        out += "=\"" + Escape(value.GetCStr(), value.GetLength()) + "\"";
     }
     out += '\n';
     for (int i = 0; i < e->CountChildren(); ++i) {

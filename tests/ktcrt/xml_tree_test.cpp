@@ -139,7 +139,7 @@ TEST(XmlTree, CloneIsDeepAndDropsTheCdataFlag)
     EXPECT_NE(root->GetElement(1), copy->GetElement(1));
     EXPECT_EQ(copy.get(), copy->GetElement(1)->GetParent());
     const CKT_ByteString text = copy->OutputStream();
-    EXPECT_STREQ("<n:r x:a=\"1\">a&lt;b<c k=\"v\"/>\r\n</n:r>\r\n", text.c_str());
+    EXPECT_STREQ("<n:r x:a=\"1\">a&lt;b<c k=\"v\"/>\r\n</n:r>\r\n", text.GetCStr());
 }
 
 TEST(XmlTree, NamespaceLookupWalksUpThroughParents)
