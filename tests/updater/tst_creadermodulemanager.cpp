@@ -160,6 +160,7 @@ private slots:
 
     void queryEndToEnd();
     void queryFailsWithoutReplyFolder();
+    void queryFailsWhenReplyCannotBeWritten();
 };
 
 void TestCReaderModuleManager::cleanup()
@@ -892,6 +893,22 @@ void TestCReaderModuleManager::queryFailsWithoutReplyFolder()
     QCoreApplication::processEvents();
     QCOMPARE(finished.count(), 0);
     QVERIFY(QFile::remove(blocker));
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
+}
+
+void TestCReaderModuleManager::queryFailsWhenReplyCannotBeWritten()
+{
+    // A folder in the reply file's place can be neither removed nor opened for writing.
+    const QString replyPath = QDir::tempPath() + "/ZandroQuillet/update_tmpfile.xml";
+    QVERIFY(QDir().mkpath(replyPath));
+    qputenv("ZANDRO_CATALOGUE_HOST", "127.0.0.1:9");
+    Fixture f;
+    QProgressBar bar;
+    QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(QDir(replyPath).removeRecursively());
     qunsetenv("ZANDRO_CATALOGUE_HOST");
 }
 
