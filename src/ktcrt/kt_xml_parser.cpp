@@ -456,23 +456,127 @@ void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
     m_nPending = 0;
 }
 
+namespace {
+
+inline uint32_t HashBytes(const char *p, size_t n, uint32_t h = 2166136261u)
+{
+    for (size_t i = 0; i < n; ++i) {
+        h ^= (unsigned char)p[i];
+        h *= 16777619u;
+    }
+    return h;
+}
+
+} // namespace
+
+bool CXML_Parser::PendingNameIs(const PendingAttr &attr) const
+{
+    return attr.m_nNameLen == m_Name.Size()
+           && memcmp(m_AttrNames.Data() + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0;
+}
+
+bool CXML_Parser::PendingPrefixIs(const PendingAttr &attr) const
+{
+    return attr.m_nPrefixLen == m_Prefix.Size()
+           && memcmp(m_AttrNames.Data() + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0;
+}
+
+uint32_t CXML_Parser::QNameHash(const char *prefix, size_t prefixLen, const char *name,
+                                size_t nameLen)
+{
+    return HashBytes(name, nameLen, HashBytes(prefix, prefixLen) ^ 0x3Au);
+}
+
+int CXML_Parser::FindPendingAttr() const
+{
+    const PendingAttr *attrs = m_Attrs.Data();
+    if (!m_bAttrsIndexed) {
+        for (size_t i = 0; i < m_Attrs.Size(); ++i)
+            if (PendingNameIs(attrs[i]) && (m_Prefix.Size() == 0 || PendingPrefixIs(attrs[i])))
+                return int(i);
+        return -1;
+    }
+    // Without a prefix the first attribute of that local name matches, whatever its prefix;
+    // with one, only the same prefix and name, which occur at most once.
+    const bool bAnyPrefix = m_Prefix.Size() == 0;
+    const uint32_t *slots = bAnyPrefix ? m_NameSlots.Data() : m_QNameSlots.Data();
+    uint32_t h = bAnyPrefix ? HashBytes(m_Name.Data(), m_Name.Size())
+                            : QNameHash(m_Prefix.Data(), m_Prefix.Size(), m_Name.Data(),
+                                        m_Name.Size());
+    for (size_t slot = h & m_nSlotMask;; slot = (slot + 1) & m_nSlotMask) {
+        const uint32_t v = slots[slot];
+        if (v == 0)
+            return -1;
+        const PendingAttr &attr = attrs[v - 1];
+        if (PendingNameIs(attr) && (bAnyPrefix || PendingPrefixIs(attr)))
+            return int(v - 1);
+    }
+}
+
+void CXML_Parser::IndexPendingAttr(size_t index)
+{
+    const PendingAttr &attr = m_Attrs.Data()[index];
+    const char *names = m_AttrNames.Data();
+    const char *name = names + attr.m_nName;
+    uint32_t *bySlot = m_NameSlots.Data();
+    for (size_t slot = HashBytes(name, attr.m_nNameLen) & m_nSlotMask;;
+         slot = (slot + 1) & m_nSlotMask) {
+        const uint32_t v = bySlot[slot];
+        if (v == 0) {
+            bySlot[slot] = uint32_t(index + 1);
+            break;
+        }
+        const PendingAttr &other = m_Attrs.Data()[v - 1];
+        if (other.m_nNameLen == attr.m_nNameLen
+            && memcmp(names + other.m_nName, name, attr.m_nNameLen) == 0)
+            break; // an earlier attribute of this name stays the one a plain name finds
+    }
+    uint32_t *byQName = m_QNameSlots.Data();
+    for (size_t slot = QNameHash(names + attr.m_nPrefix, attr.m_nPrefixLen, name,
+                                 attr.m_nNameLen)
+                       & m_nSlotMask;;
+         slot = (slot + 1) & m_nSlotMask) {
+        if (byQName[slot] == 0) {
+            byQName[slot] = uint32_t(index + 1);
+            break;
+        }
+    }
+}
+
+void CXML_Parser::RebuildAttrIndex()
+{
+    size_t capacity = 64;
+    while (capacity < m_Attrs.Size() * 4)
+        capacity *= 2;
+    m_bAttrsIndexed = false;
+    m_NameSlots.Clear();
+    m_QNameSlots.Clear();
+    uint32_t *a = m_NameSlots.Reserve(capacity);
+    uint32_t *b = a ? m_QNameSlots.Reserve(capacity) : nullptr;
+    if (!b)
+        return; // stays with the linear scan
+    memset(a, 0, capacity * sizeof(uint32_t));
+    memset(b, 0, capacity * sizeof(uint32_t));
+    m_NameSlots.Commit(capacity);
+    m_QNameSlots.Commit(capacity);
+    m_nSlotMask = capacity - 1;
+    m_bAttrsIndexed = true;
+    for (size_t i = 0; i < m_Attrs.Size(); ++i)
+        IndexPendingAttr(i);
+}
+
 void CXML_Parser::AddPendingAttr()
 {
     // Same matching rule as the attribute map: a later attribute with the same local name and
     // the same prefix, or with no prefix, replaces the earlier value and keeps its position.
-    const char *names = m_AttrNames.Data();
-    for (size_t i = 0; i < m_Attrs.Size(); ++i) {
-        PendingAttr &attr = m_Attrs.Data()[i];
-        if (attr.m_nNameLen == m_Name.Size()
-            && memcmp(names + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0
-            && (m_Prefix.Size() == 0
-                || (attr.m_nPrefixLen == m_Prefix.Size()
-                    && memcmp(names + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0))) {
-            attr.m_nValue = m_AttrValues.Size();
-            GetAttrValue(m_AttrValues);
-            attr.m_nValueLen = m_AttrValues.Size() - attr.m_nValue;
-            return;
-        }
+    // Long attribute lists get a hash index so that a hostile tag costs linear time.
+    const int found = FindPendingAttr();
+    if (found >= 0) {
+        PendingAttr &attr = m_Attrs.Data()[found];
+        attr.m_nValue = m_AttrValues.Size();
+        GetAttrValue(m_AttrValues);
+        attr.m_nValueLen = m_AttrValues.Size() - attr.m_nValue;
+        return;
     }
     PendingAttr attr;
     attr.m_nPrefix = m_AttrNames.Size();
@@ -485,8 +589,15 @@ void CXML_Parser::AddPendingAttr()
     GetAttrValue(m_AttrValues);
     attr.m_nValueLen = m_AttrValues.Size() - attr.m_nValue;
     // A scratch buffer that could not grow holds fewer bytes than recorded: drop the attribute.
-    if (m_AttrNames.Size() == attr.m_nName + attr.m_nNameLen)
-        m_Attrs.Push(attr);
+    if (m_AttrNames.Size() != attr.m_nName + attr.m_nNameLen || !m_Attrs.Push(attr))
+        return;
+    const size_t n = m_Attrs.Size();
+    if (n < kIndexedAttrs)
+        return;
+    if (!m_bAttrsIndexed || n * 2 > m_nSlotMask + 1)
+        RebuildAttrIndex();
+    else
+        IndexPendingAttr(n - 1);
 }
 
 bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
@@ -559,6 +670,7 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
     m_Attrs.Clear();
     m_AttrNames.Clear();
     m_AttrValues.Clear();
+    m_bAttrsIndexed = false;
     for (;;) {
         SkipWhiteSpaces();
         if (IsEOF() || !g_KTCRT_XML_IsNameIntro(m_pBuffer[m_nIndex]))

@@ -164,6 +164,11 @@ private:
     // Appends the decoded value to value.
     void GetAttrValue(ktxml::WideBuf &value);
     void AddPendingAttr();
+    int FindPendingAttr() const;
+    void IndexPendingAttr(size_t index);
+    void RebuildAttrIndex();
+    static uint32_t QNameHash(const char *prefix, size_t prefixLen, const char *name,
+                              size_t nameLen);
     bool CommitAttrs(CXML_Element *pElement);
     bool CommitChildren(CXML_Element *pElement, size_t base);
     void PushChild(CXML_Element *pElement, int type, void *pChild);
@@ -192,7 +197,15 @@ private:
     {
         size_t m_nPrefix, m_nPrefixLen, m_nName, m_nNameLen, m_nValue, m_nValueLen;
     };
+    bool PendingNameIs(const PendingAttr &attr) const;
+    bool PendingPrefixIs(const PendingAttr &attr) const;
     ktxml::GrowBuf<PendingAttr> m_Attrs;
+    // From this many attributes on, matches are found through hash tables of pending indexes
+    // + 1 (0 = free): by local name (first of each name) and by prefix and name.
+    enum { kIndexedAttrs = 16 };
+    ktxml::GrowBuf<uint32_t> m_NameSlots, m_QNameSlots;
+    size_t m_nSlotMask = 0;
+    bool m_bAttrsIndexed = false;
     ktxml::ByteBuf m_AttrNames;
     ktxml::WideBuf m_AttrValues;
     // Children of every open element, innermost last; an element takes its own slice when it

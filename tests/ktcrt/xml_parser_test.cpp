@@ -178,6 +178,34 @@ TEST(XmlParser, AttributeLookupByPrefix)
     EXPECT_TRUE(value == L"2");
 }
 
+// Long attribute lists are matched through an index while parsing; the outcome must be what the
+// attribute map's own linear rule gives for the same sequence.
+TEST(XmlParser, LongAttributeListsFollowTheMapsMatchingRule)
+{
+    const char *const prefixes[] = {"", "", "x", "y", "zz"};
+    uint32_t seed = 99;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 10;
+    };
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        std::string doc = "<r";
+        CXML_Element expect("r");
+        const int count = 10 + int(next() % 60);
+        for (int i = 0; i < count; ++i) {
+            const std::string prefix = prefixes[next() % 5];
+            const std::string name = "n" + std::to_string(next() % 12);
+            const std::string qname = prefix.empty() ? name : prefix + ":" + name;
+            const std::wstring value = std::to_wstring(i);
+            doc += " " + qname + "=\"" + std::to_string(i) + "\"";
+            expect.SetAttrValue(qname.c_str(), CKT_WideStringC(value.c_str()));
+        }
+        doc += "/>";
+        EXPECT_EQ(Dump(&expect), Dump(ParseText(doc).get()));
+    }
+}
+
 TEST(XmlParser, ByteClassTable)
 {
     for (int b = 0; b < 256; ++b) {
