@@ -147,6 +147,7 @@ private slots:
     void deleteZandroCloud_data();
     void deleteZandroCloud();
     void finishSignalsEvenWithoutReplyPath();
+    void releaseSkipsNullRecords();
 
     void wideToToolkitString_data();
     void wideToToolkitString();
@@ -159,6 +160,7 @@ private slots:
 
     void queryEndToEnd();
     void queryFailsWithoutReplyFolder();
+    void queryFailsWhenReplyCannotBeWritten();
 };
 
 void TestCReaderModuleManager::cleanup()
@@ -534,6 +536,17 @@ void TestCReaderModuleManager::finishSignalsEvenWithoutReplyPath()
     QCOMPARE(offeredNames(f.manager), QStringList{"kept"});
 }
 
+void TestCReaderModuleManager::releaseSkipsNullRecords()
+{
+    Fixture f;
+    f.manager.offeredModules << nullptr << namedRecord("a") << nullptr;
+    f.manager.ReleaseModuleInfo();
+    QVERIFY(f.manager.offeredModules.isEmpty());
+    QVector<_UpdaterInfo *> installed{nullptr, new _UpdaterInfo{"a", "1", {"p"}}};
+    f.manager.ReleaseUpdaterInfoList(installed);
+    QVERIFY(installed.isEmpty());
+}
+
 void TestCReaderModuleManager::wideToToolkitString_data()
 {
     QTest::addColumn<QVector<uint>>("units");
@@ -732,14 +745,20 @@ void TestCReaderModuleManager::pass()
     CReaderModuleManager manager(group, &app, nullptr);
     // What an earlier pass offered never survives the next one.
     manager.offeredModules << namedRecord("Earlier");
-    LogCapture log;
+    ContextLog log;
     manager.OnPaserModuleInfo(replyPath);
     QVERIFY(QDir::setCurrent(previous));
 
     QCOMPARE(offeredNames(manager), offer);
     for (const MODULEINFO *record : qAsConst(manager.offeredModules))
         QCOMPARE(record->group, group);
-    QCOMPARE(log.count("Open Reply Xml File failed."), reply == "-" ? 1 : 0);
+    const ContextLog::Line *failure = log.find("Open Reply Xml File failed.");
+    QCOMPARE(failure != nullptr, reply == "-");
+    if (failure) {
+        QCOMPARE(failure->file, QString("updater/src/creadermodulemanager.cpp"));
+        QCOMPARE(failure->function,
+                 QString("void CReaderModuleManager::OnPaserModuleInfo(QString)"));
+    }
 }
 
 void TestCReaderModuleManager::stateFile_data()
@@ -874,6 +893,22 @@ void TestCReaderModuleManager::queryFailsWithoutReplyFolder()
     QCoreApplication::processEvents();
     QCOMPARE(finished.count(), 0);
     QVERIFY(QFile::remove(blocker));
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
+}
+
+void TestCReaderModuleManager::queryFailsWhenReplyCannotBeWritten()
+{
+    // A folder in the reply file's place can be neither removed nor opened for writing.
+    const QString replyPath = QDir::tempPath() + "/ZandroQuillet/update_tmpfile.xml";
+    QVERIFY(QDir().mkpath(replyPath));
+    qputenv("ZANDRO_CATALOGUE_HOST", "127.0.0.1:9");
+    Fixture f;
+    QProgressBar bar;
+    QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(QDir(replyPath).removeRecursively());
     qunsetenv("ZANDRO_CATALOGUE_HOST");
 }
 

@@ -68,7 +68,9 @@ int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
     }
     connect(downloader, &QHttpDownLoadS::oneDownLoadFinish, this,
             &CReaderModuleManager::slotQueryModuleInfoFinish);
-    downloader->startDownLoads();
+    // A reply file that cannot be opened means no download: say so rather than claim a start.
+    if (!downloader->startDownLoads())
+        return 1;
     return 0;
 }
 
