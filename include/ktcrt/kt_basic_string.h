@@ -89,7 +89,7 @@ public:
     bool operator==(const CKT_ByteStringC &other) const
     {
         return m_Length == other.m_Length &&
-               (m_Length == 0 || memcmp(m_Ptr, other.m_Ptr, m_Length) == 0);
+               (m_Length <= 0 || memcmp(m_Ptr, other.m_Ptr, static_cast<size_t>(m_Length)) == 0);
     }
     bool operator!=(const CKT_ByteStringC &other) const { return !(*this == other); }
 
@@ -125,7 +125,7 @@ public:
     bool operator==(const CKT_WideStringC &other) const
     {
         return m_Length == other.m_Length &&
-               (m_Length == 0 || wmemcmp(m_Ptr, other.m_Ptr, m_Length) == 0);
+               (m_Length <= 0 || wmemcmp(m_Ptr, other.m_Ptr, static_cast<size_t>(m_Length)) == 0);
     }
     bool operator!=(const CKT_WideStringC &other) const { return !(*this == other); }
 
@@ -261,6 +261,7 @@ protected:
     CKT_StringData *m_pData;
 
     friend class CKT_ByteStringC;
+    friend struct KT_StringAccess;
 };
 
 CKT_ByteString operator+(const CKT_ByteStringC &str1, const CKT_ByteStringC &str2);
@@ -387,6 +388,7 @@ protected:
     CKT_StringDataW *m_pData;
 
     friend class CKT_WideStringC;
+    friend struct KT_StringAccess;
 };
 
 CKT_WideString operator+(const CKT_WideStringC &str1, const CKT_WideStringC &str2);

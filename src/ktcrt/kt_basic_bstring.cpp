@@ -231,7 +231,7 @@ int CKT_ByteString::Compare(const CKT_ByteStringC &str) const
     int nLen = GetLength();
     int nOtherLen = str.GetLength();
     int nMin = nLen < nOtherLen ? nLen : nOtherLen;
-    int result = nMin ? memcmp(GetPtr(), str.GetPtr(), static_cast<size_t>(nMin)) : 0;
+    int result = nMin > 0 ? memcmp(GetPtr(), str.GetPtr(), static_cast<size_t>(nMin)) : 0;
     if (result)
         return result < 0 ? -1 : 1;
     if (nLen == nOtherLen)

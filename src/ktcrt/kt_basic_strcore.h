@@ -254,6 +254,20 @@ public:
         return p;
     }
 
+    // Trims an unshared block's capacity to its length, for producers that fill a block sized
+    // by an upper bound. The block stays as it was when the smaller request fails.
+    static void FitToLength(Data *&m_pData)
+    {
+        if (!m_pData || m_pData->m_nRefCount > 1 || m_pData->m_nAllocLength == m_pData->m_nDataLength)
+            return;
+        size_t units = static_cast<size_t>(m_pData->m_nDataLength) + 1 + 12 / sizeof(C);
+        void *p = KTMEM_DefaultRealloc2(m_pData, units, sizeof(C), KTMEM_NONLEAVE);
+        if (!p)
+            return;
+        m_pData = static_cast<Data *>(p);
+        m_pData->m_nAllocLength = m_pData->m_nDataLength;
+    }
+
     static void Reserve(Data *&m_pData, int len)
     {
         GetBuffer(m_pData, len);
@@ -479,6 +493,13 @@ public:
         int64_t nNew = nLen + static_cast<int64_t>(repLen - patLen) * nCount;
         return nNew > INT32_MAX ? -1 : static_cast<int>(nNew);
     }
+};
+
+// The library's own producers reach the block of a string they are building through this.
+struct KT_StringAccess
+{
+    static CKT_StringData *&Block(CKT_ByteString &str) { return str.m_pData; }
+    static CKT_StringDataW *&Block(CKT_WideString &str) { return str.m_pData; }
 };
 
 #endif // KTCRT_KT_BASIC_STRCORE_H

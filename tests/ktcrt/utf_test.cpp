@@ -146,6 +146,10 @@ TEST(UTF8, RoundTripOfMixedScriptText)
     CKT_WideString wide(text);
     CKT_ByteString utf8 = wide.UTF8Encode();
     EXPECT_EQ(wide, utf8.UTF8Decode());
+    // Written in one pass into a bounded block, then trimmed: exact size all the same.
+    EXPECT_EQ(utf8.GetLength(), reinterpret_cast<const CKT_StringData *>(
+                                    utf8.GetCStr() - offsetof(CKT_StringData, m_String))
+                                    ->m_nAllocLength);
     CKT_ByteStringL bound;
     KT_UTF8Encode(CKT_WideStringC(wide), bound, nullptr);
     EXPECT_TRUE(CKT_ByteStringC(utf8) == bound);
