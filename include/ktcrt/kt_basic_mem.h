@@ -187,6 +187,8 @@ public:
 // Objects that remember the allocator they came from in their first word, so that a plain
 // delete returns them there. Requires: derived classes stay non-polymorphic (a vtable pointer
 // would take the first word) and such objects are only created with the allocator forms of new.
+// Derived constructors should pass the same allocator on to CKT_AllocObject(pAllocator): the
+// compiler may treat what operator new stored as dead once construction begins.
 class CKT_AllocObject
 {
 public:
@@ -202,7 +204,8 @@ public:
     _IKT_Allocator *GetAllocator() const { return m_pAllocator; }
 
 protected:
-    // Left uninitialised on purpose: operator new has already stored the allocator here.
+    explicit CKT_AllocObject(_IKT_Allocator *pAllocator) : m_pAllocator(pAllocator) {}
+    // Leaves the word operator new wrote; see above for why the other form is preferred.
     CKT_AllocObject() {}
     _IKT_Allocator *m_pAllocator;
 };

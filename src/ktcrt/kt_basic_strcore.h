@@ -342,20 +342,25 @@ public:
 
     static int Insert(Data *&m_pData, int nIndex, C ch)
     {
-        CopyBeforeWrite(m_pData);
         int nLen = Length(m_pData);
         if (nIndex < 0)
             nIndex = 0;
         if (nIndex > nLen)
             nIndex = nLen;
-        if (!m_pData || m_pData->m_nAllocLength < nLen + 1) {
+        if (!m_pData || m_pData->m_nRefCount > 1 || m_pData->m_nAllocLength < nLen + 1) {
+            // A shared or full block is replaced by one of exactly the new length, built
+            // around the gap in a single copy.
             Data *pOld = m_pData;
             m_pData = Alloc(nLen + 1);
-            if (m_pData && pOld)
-                Copy(Chars(m_pData), Chars(pOld), nLen);
+            if (m_pData && pOld) {
+                Copy(Chars(m_pData), Chars(pOld), nIndex);
+                Copy(Chars(m_pData) + nIndex + 1, Chars(pOld) + nIndex, nLen - nIndex);
+            }
             Release(pOld);
             if (!m_pData)
                 return 0;
+            Chars(m_pData)[nIndex] = ch;
+            return nLen + 1;
         }
         C *s = Chars(m_pData);
         Copy(s + nIndex + 1, s + nIndex, nLen - nIndex + 1);

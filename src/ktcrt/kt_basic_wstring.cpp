@@ -361,10 +361,7 @@ int CKT_WideString::Replace(const wchar_t *lpszOld, const wchar_t *lpszNew)
     int nNewLen = Core::ReplacedLength(nLen, nOldLen, nNewTextLen, nCount);
     if (nNewLen < 0)
         return 0;
-    CopyBeforeWrite();
-    if (!m_pData)
-        return 0;
-    if (m_pData->m_nAllocLength >= nNewLen) {
+    if (m_pData->m_nRefCount <= 1 && m_pData->m_nAllocLength >= nNewLen) {
         // Built aside, then copied back: a longer replacement would overrun the text it reads.
         wchar_t *pTemp = static_cast<wchar_t *>(KTMEM_DefaultAlloc2(
             static_cast<size_t>(nNewLen) + 1, sizeof(wchar_t), 0));

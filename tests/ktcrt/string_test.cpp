@@ -502,12 +502,26 @@ TEST(StringEdit, WideReplaceRows)
             EXPECT_EQ(row.expectCapacity, Block(s)->m_nAllocLength);
         }
     }
-    // A shared string is detached first, and the sharer keeps its text.
-    CKT_WideString original(L"x-x");
-    CKT_WideString copy(original);
-    EXPECT_EQ(2, copy.Replace(L"x", L"yy"));
-    EXPECT_EQ(L"yy-yy", Text(copy));
-    EXPECT_EQ(L"x-x", Text(original));
+    // A shared string gets a block of exactly the new length, and the sharer keeps its text.
+    struct SharedRow
+    {
+        const wchar_t *from;
+        const wchar_t *to;
+        const wchar_t *expect;
+    } shared[] = {
+        {L"x", L"yy", L"yy-yy"},
+        {L"x-", L"", L"x"},
+    };
+    for (const SharedRow &row : shared) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.expect)));
+        CKT_WideString original(L"x-x");
+        CKT_WideString copy(original);
+        EXPECT_EQ(1, copy.Replace(row.from, row.to) > 0);
+        EXPECT_EQ(row.expect, Text(copy));
+        EXPECT_EQ(copy.GetLength(), Block(copy)->m_nAllocLength);
+        EXPECT_EQ(L"x-x", Text(original));
+        EXPECT_EQ(1, Block(original)->m_nRefCount);
+    }
 }
 
 TEST(StringEdit, InsertDeleteRemoveRows)
