@@ -33,8 +33,8 @@ void OnReallocDebug(_KTMEM_ZandroMgr *, void *, void *, size_t, int, const char 
 }
 void OnFree(_KTMEM_ZandroMgr *, void *, int) {}
 
-_KTMEM_Debugger g_counter = {OnAlloc, OnAllocDebug, OnRealloc, OnReallocDebug, OnFree, nullptr,
-                             nullptr};
+_KTMEM_Debugger g_counter = {OnAlloc, OnAllocDebug, OnRealloc, OnReallocDebug,
+                             OnFree,  nullptr,      nullptr};
 
 const char kText[] = "A string long enough that no small-string buffer could hold it inline.";
 
@@ -48,8 +48,8 @@ void BM_ByteStringCopy(benchmark::State &state)
         benchmark::DoNotOptimize(copy.GetPtr());
     }
     KTMEM_UseDebugger(KTMEM_GetDefaultMgr(), nullptr);
-    state.counters["allocs_per_copy"] =
-        benchmark::Counter(static_cast<double>(g_counts.allocs), benchmark::Counter::kAvgIterations);
+    state.counters["allocs_per_copy"] = benchmark::Counter(static_cast<double>(g_counts.allocs),
+                                                           benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_ByteStringCopy);
 
@@ -62,8 +62,8 @@ void BM_WideStringPassByValue(benchmark::State &state)
     for (auto _ : state)
         benchmark::DoNotOptimize(byValue(source));
     KTMEM_UseDebugger(KTMEM_GetDefaultMgr(), nullptr);
-    state.counters["allocs_per_copy"] =
-        benchmark::Counter(static_cast<double>(g_counts.allocs), benchmark::Counter::kAvgIterations);
+    state.counters["allocs_per_copy"] = benchmark::Counter(static_cast<double>(g_counts.allocs),
+                                                           benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_WideStringPassByValue);
 
@@ -79,8 +79,8 @@ void BM_ByteStringCopyThenEdit(benchmark::State &state)
         benchmark::DoNotOptimize(copy.GetPtr());
     }
     KTMEM_UseDebugger(KTMEM_GetDefaultMgr(), nullptr);
-    state.counters["allocs_per_copy"] =
-        benchmark::Counter(static_cast<double>(g_counts.allocs), benchmark::Counter::kAvgIterations);
+    state.counters["allocs_per_copy"] = benchmark::Counter(static_cast<double>(g_counts.allocs),
+                                                           benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_ByteStringCopyThenEdit);
 

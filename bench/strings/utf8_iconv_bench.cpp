@@ -20,15 +20,35 @@ namespace {
 
 // Words of several scripts, so that one-, two-, three- and four-byte sequences all occur.
 const char *const kWords[] = {
-    "update", "reader", "version", "module", "download", "install", "package", "catalogue",
-    "\xc3\xa9t\xc3\xa9", "gr\xc3\xb6\xc3\x9f" "e", "ni\xc3\xb1o", "fa\xc3\xa7" "ade",
-    "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82", "\xd0\xbc\xd0\xb8\xd1\x80",
-    "\xce\xb1\xce\xbb\xcf\x86\xce\xb1", "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d",
+    "update",
+    "reader",
+    "version",
+    "module",
+    "download",
+    "install",
+    "package",
+    "catalogue",
+    "\xc3\xa9t\xc3\xa9",
+    "gr\xc3\xb6\xc3\x9f"
+    "e",
+    "ni\xc3\xb1o",
+    "fa\xc3\xa7"
+    "ade",
+    "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82",
+    "\xd0\xbc\xd0\xb8\xd1\x80",
+    "\xce\xb1\xce\xbb\xcf\x86\xce\xb1",
+    "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d",
     "\xd8\xa7\xd9\x84\xd8\xb9\xd8\xb1\xd8\xa8\xd9\x8a\xd8\xa9",
-    "\xe4\xbd\xa0\xe5\xa5\xbd", "\xe4\xb8\x96\xe7\x95\x8c", "\xe6\x9b\xb4\xe6\x96\xb0",
+    "\xe4\xbd\xa0\xe5\xa5\xbd",
+    "\xe4\xb8\x96\xe7\x95\x8c",
+    "\xe6\x9b\xb4\xe6\x96\xb0",
     "\xe3\x81\x93\xe3\x82\x93\xe3\x81\xab\xe3\x81\xa1\xe3\x81\xaf",
-    "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4", "\xe0\xa4\xb9\xe0\xa4\xbf\xe0\xa4\x82\xe0\xa4\xa6\xe0\xa5\x80",
-    "\xf0\x9f\x98\x80", "\xf0\x9f\x9a\x80", "\xe2\x82\xac" "42",
+    "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4",
+    "\xe0\xa4\xb9\xe0\xa4\xbf\xe0\xa4\x82\xe0\xa4\xa6\xe0\xa5\x80",
+    "\xf0\x9f\x98\x80",
+    "\xf0\x9f\x9a\x80",
+    "\xe2\x82\xac"
+    "42",
 };
 
 std::string MakeText(size_t bytes)
@@ -133,8 +153,7 @@ int main(int argc, char **argv)
     BestOfPairs(
         runs,
         [&] {
-            CKT_WideString w =
-                CKT_WideString::FromUTF8(text.data(), static_cast<int>(text.size()));
+            CKT_WideString w = CKT_WideString::FromUTF8(text.data(), static_cast<int>(text.size()));
             if (w.IsEmpty())
                 abort();
         },
@@ -160,8 +179,8 @@ int main(int argc, char **argv)
         },
         &libEncode, &iconvEncode);
 
-    printf("text: %.1f MB of UTF-8 (%d characters), best thread CPU time of %d runs\n", mb, wide.GetLength(),
-           runs);
+    printf("text: %.1f MB of UTF-8 (%d characters), best thread CPU time of %d runs\n", mb,
+           wide.GetLength(), runs);
     printf("%-8s %14s %14s %8s\n", "", "library MB/s", "iconv MB/s", "ratio");
     printf("%-8s %14.0f %14.0f %8.2f\n", "decode", mb / libDecode, mb / iconvDecode,
            iconvDecode / libDecode);

@@ -24,8 +24,8 @@ struct _KTMEM_SystemMgr
     void *(*Alloc)(_KTMEM_SystemMgr *pMgr, size_t size, int flags);
     void *(*AllocDebug)(_KTMEM_SystemMgr *pMgr, size_t size, int flags, const char *file, int line);
     void *(*Realloc)(_KTMEM_SystemMgr *pMgr, void *p, size_t size, int flags);
-    void *(*ReallocDebug)(_KTMEM_SystemMgr *pMgr, void *p, size_t size, int flags,
-                          const char *file, int line);
+    void *(*ReallocDebug)(_KTMEM_SystemMgr *pMgr, void *p, size_t size, int flags, const char *file,
+                          int line);
     // Movable-handle locking for layers that hand out handles instead of addresses; the
     // manager never calls them and the C-library layer leaves them null.
     void *(*Lock)(_KTMEM_SystemMgr *pMgr, void *handle);
@@ -45,8 +45,8 @@ extern _KTMEM_SystemMgr g_CRTSystemMgr;
 struct _KTMEM_Debugger
 {
     void (*OnAlloc)(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags);
-    void (*OnAllocDebug)(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags,
-                         const char *file, int line);
+    void (*OnAllocDebug)(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags, const char *file,
+                         int line);
     void (*OnRealloc)(_KTMEM_ZandroMgr *pMgr, void *pOld, void *p, size_t size, int flags);
     void (*OnReallocDebug)(_KTMEM_ZandroMgr *pMgr, void *pOld, void *p, size_t size, int flags,
                            const char *file, int line);
@@ -114,8 +114,8 @@ extern _KTMEM_ZandroMgr *g_pDefZandroMgr;
 void *KTMEM_Alloc(_KTMEM_ZandroMgr *pMgr, size_t size, int flags);
 void *KTMEM_AllocDebug(_KTMEM_ZandroMgr *pMgr, size_t size, int flags, const char *file, int line);
 void *KTMEM_Realloc(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags);
-void *KTMEM_ReallocDebug(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags,
-                         const char *file, int line);
+void *KTMEM_ReallocDebug(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags, const char *file,
+                         int line);
 // Nothing for null; otherwise the debugger is told first, then the system layer frees.
 void KTMEM_Free(_KTMEM_ZandroMgr *pMgr, void *p, int flags);
 

@@ -62,12 +62,10 @@ public:
     CKT_ByteStringC(const char *ptr)
         : m_Ptr(reinterpret_cast<const KT_BYTE *>(ptr)),
           m_Length(ptr ? static_cast<int>(strlen(ptr)) : 0)
-    {
-    }
+    {}
     CKT_ByteStringC(const char *ptr, int len)
         : m_Ptr(reinterpret_cast<const KT_BYTE *>(ptr)), m_Length(ptr ? len : 0)
-    {
-    }
+    {}
     CKT_ByteStringC(const KT_BYTE *ptr, int len) : m_Ptr(ptr), m_Length(ptr ? len : 0) {}
     // Points into the string's block; null and length 0 when the string is empty.
     CKT_ByteStringC(const CKT_ByteString &src);
@@ -105,8 +103,7 @@ public:
     CKT_WideStringC() : m_Ptr(nullptr), m_Length(0) {}
     CKT_WideStringC(const wchar_t *ptr)
         : m_Ptr(ptr), m_Length(ptr ? static_cast<int>(wcslen(ptr)) : 0)
-    {
-    }
+    {}
     CKT_WideStringC(const wchar_t *ptr, int len) : m_Ptr(ptr), m_Length(ptr ? len : 0) {}
     CKT_WideStringC(const CKT_WideString &src);
 
@@ -253,8 +250,7 @@ protected:
     void AllocCopy(CKT_ByteString &dest, int nCopyLen, int nCopyIndex) const;
     bool AllocBeforeWrite(int nLen);
     void AssignCopy(int nSrcLen, const char *lpszSrcData);
-    void ConcatCopy(int nSrc1Len, const char *lpszSrc1Data, int nSrc2Len,
-                    const char *lpszSrc2Data);
+    void ConcatCopy(int nSrc1Len, const char *lpszSrc1Data, int nSrc2Len, const char *lpszSrc2Data);
     void ConcatInPlace(int nSrcLen, const char *lpszSrcData);
     void CopyBeforeWrite();
 

@@ -258,7 +258,8 @@ public:
     // by an upper bound. The block stays as it was when the smaller request fails.
     static void FitToLength(Data *&m_pData)
     {
-        if (!m_pData || m_pData->m_nRefCount > 1 || m_pData->m_nAllocLength == m_pData->m_nDataLength)
+        if (!m_pData || m_pData->m_nRefCount > 1 ||
+            m_pData->m_nAllocLength == m_pData->m_nDataLength)
             return;
         size_t units = static_cast<size_t>(m_pData->m_nDataLength) + 1 + 12 / sizeof(C);
         void *p = KTMEM_DefaultRealloc2(m_pData, units, sizeof(C), KTMEM_NONLEAVE);
@@ -454,8 +455,7 @@ public:
 
     // Counts the non-overlapping occurrences found by search(text, textLen, pattern, patLen).
     template <class Search>
-    static int CountOccurrences(const C *text, int textLen, const C *pat, int patLen,
-                                Search search)
+    static int CountOccurrences(const C *text, int textLen, const C *pat, int patLen, Search search)
     {
         int nCount = 0;
         const C *p = text;

@@ -186,15 +186,15 @@ CKT_WideString CRTMap_GetWideString(CKT_CharMap *, const CKT_ByteString &bstr)
 CKT_ByteString CRTMap_GetByteString(CKT_CharMap *, const CKT_WideString &wstr)
 {
     CKT_ByteString result;
-    int n = KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), nullptr, 0,
-                                      nullptr, nullptr);
+    int n = KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), nullptr, 0, nullptr,
+                                      nullptr);
     if (n <= 0)
         return result;
     char *buf = result.GetBuffer(n);
     if (!buf)
         return result;
-    int written = KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), buf, n,
-                                            nullptr, nullptr);
+    int written =
+        KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), buf, n, nullptr, nullptr);
     result.ReleaseBuffer(written > 0 && written <= n ? written : 0);
     return result;
 }
@@ -308,8 +308,8 @@ int64_t UTF8Size(const wchar_t *s, int len)
     int64_t n = 0;
     for (int i = 0; i < len; i++) {
         KT_UINT32 c = static_cast<KT_UINT32>(s[i]);
-        KT_UINT32 bytes = 1u + (c > 0x7F) + (c >= 0x800) + (c >= 0x10000) + (c >= 0x200000) +
-                          (c >= 0x4000000);
+        KT_UINT32 bytes =
+            1u + (c > 0x7F) + (c >= 0x800) + (c >= 0x10000) + (c >= 0x200000) + (c >= 0x4000000);
         n += c > 0x7FFFFFFF ? 0 : bytes;
     }
     return n;
