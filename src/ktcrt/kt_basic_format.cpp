@@ -6,6 +6,7 @@
 // reading of the size prefixes where the two could part.
 #include "kt_basic_string.h"
 
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -273,17 +274,22 @@ void FormatInto(S &str, const C *lpszFormat, va_list argList)
     C *translated = bHasI64 && format == lpszFormat ? TranslateI64(format) : nullptr;
     if (translated)
         format = translated;
-    if (nMaxLen > kMaxEstimate && Traits::ReportsNeededLength()) {
-        va_list args;
-        va_copy(args, argList);
-        int nNeeded = Traits::Print(nullptr, 0, format, args);
-        va_end(args);
-        nMaxLen = nNeeded > 0 ? nNeeded : 0;
+    if (nMaxLen > kMaxEstimate) {
+        if (Traits::ReportsNeededLength()) {
+            va_list args;
+            va_copy(args, argList);
+            int nNeeded = Traits::Print(nullptr, 0, format, args);
+            va_end(args);
+            nMaxLen = nNeeded > 0 ? nNeeded : 0;
+        } else {
+            // The wide formatter cannot tell the size it needs; start lower and grow below.
+            nMaxLen = kMaxEstimate;
+        }
     }
     // The estimate is an upper bound for ordinary arguments; should the C library still need
-    // more (very long float text), the block is grown once more and the output redone, so the
-    // result is never cut short.
-    for (int nAttempt = 0; nAttempt < 4; nAttempt++) {
+    // more (very long float text), the block is grown and the output redone, so the result is
+    // never cut short. Text the locale cannot encode fails the same at any size.
+    for (int nAttempt = 0; nAttempt < 8; nAttempt++) {
         if (nMaxLen > INT32_MAX - 1)
             break;
         C *buf = str.GetBuffer(static_cast<int>(nMaxLen));
@@ -291,6 +297,7 @@ void FormatInto(S &str, const C *lpszFormat, va_list argList)
             break;
         va_list args;
         va_copy(args, argList);
+        errno = 0;
         int nWritten = Traits::Print(buf, static_cast<size_t>(nMaxLen) + 1, format, args);
         va_end(args);
         if (nWritten >= 0 && nWritten <= nMaxLen)
@@ -298,10 +305,10 @@ void FormatInto(S &str, const C *lpszFormat, va_list argList)
         buf[0] = 0;
         if (nWritten > nMaxLen)
             nMaxLen = nWritten;
-        else if (nMaxLen < kMaxEstimate)
-            nMaxLen = nMaxLen * 2 + 256;
-        else
+        else if (errno == EILSEQ)
             break;
+        else
+            nMaxLen = nMaxLen * 2 + 256;
     }
     str.ReleaseBuffer(-1);
     KTMEM_DefaultFree(translated, 0);

@@ -157,6 +157,35 @@ TEST(Format, BadWidthAndPrecisionReplaceTheOutput)
     EXPECT_EQ(L"Bad precision", Text(w));
 }
 
+TEST(Format, LongLiteralFormatsAreMeasuredNotEstimated)
+{
+    // Literal text counts once per remaining character, which for a long format would ask for
+    // a block of millions of characters; such estimates are replaced by the measured length.
+    std::string format(4000, 'x');
+    format += "%d";
+    std::string expect(4000, 'x');
+    expect += "7";
+    CKT_ByteString s;
+    s.Format(format.c_str(), 7);
+    EXPECT_EQ(expect, Text(s));
+    EXPECT_EQ(s.GetLength(), BlockOf(s)->m_nAllocLength);
+
+    std::wstring wformat(3000, L'y');
+    wformat += L"%ls";
+    CKT_WideString w;
+    w.Format(wformat.c_str(), L"end");
+    EXPECT_EQ(std::wstring(3000, L'y') + L"end", Text(w));
+    EXPECT_GE(1 << 20, BlockOf(w)->m_nAllocLength);
+}
+
+TEST(Format, WideTextTheLocaleCannotReadGivesTheEmptyString)
+{
+    // In the "C" locale a narrow argument with a byte above 0x7F cannot be widened.
+    CKT_WideString w(L"old");
+    w.Format(L"%s", "caf\xc3\xa9");
+    EXPECT_TRUE(w.IsEmpty());
+}
+
 TEST(Format, EmptyOutputLeavesNoBlock)
 {
     CKT_ByteString s("old");
