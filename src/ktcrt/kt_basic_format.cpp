@@ -237,10 +237,10 @@ C *TranslateI64(const C *format)
     if (!out)
         return nullptr;
     C *q = out;
-    bool bInSpec = false;
+    bool bInDirective = false;
     for (const C *p = format; *p;) {
-        if (!bInSpec) {
-            bInSpec = *p == '%' && p[1] != '%';
+        if (!bInDirective) {
+            bInDirective = *p == '%' && p[1] != '%';
             if (*p == '%' && p[1] == '%')
                 *q++ = *p++;
             *q++ = *p++;
@@ -252,11 +252,11 @@ C *TranslateI64(const C *format)
             p += 3;
             continue;
         }
-        // The conversion letter ends the specification.
+        // The conversion letter ends the directive.
         if ((*p >= 'a' && *p <= 'z' && *p != 'h' && *p != 'l' && *p != 'j' && *p != 'z' &&
              *p != 't') ||
             (*p >= 'A' && *p <= 'Z' && *p != 'I' && *p != 'L'))
-            bInSpec = false;
+            bInDirective = false;
         *q++ = *p++;
     }
     *q = 0;
