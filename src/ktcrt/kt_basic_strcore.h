@@ -290,7 +290,8 @@ public:
         KTASSERT(m_pData != NULL);
         KTASSERT(nIndex >= 0);
         KTASSERT(nIndex < m_pData->m_nDataLength);
-        return m_pData->m_String[nIndex];
+        const C *s = m_pData->m_String;
+        return s[nIndex];
     }
 
     // Mid with clamped arguments: the whole text shares the block, an empty part is null.
