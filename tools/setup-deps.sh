@@ -5,6 +5,7 @@ UPDATER_PACKAGES=(
     qtbase5-dev qtbase5-dev-tools libqt5network5
     libgtest-dev libgmock-dev liblzma-dev
     xvfb xauth xdotool x11-utils nginx-light curl
+    libxml2-dev libexpat1-dev
 )
 
 install_missing_packages() {
