@@ -1092,61 +1092,55 @@ bool CXML_Element::HasAttr(const CKT_ByteStringC &qName) const
     return GetAttrValuePtr(qName) != nullptr;
 }
 
-bool CXML_Element::GetAttrValue(const CKT_ByteStringC &qName, CKT_WideString &value) const
+namespace {
+
+// true and the converted value when the attribute exists; false and value unchanged otherwise.
+template <typename T, typename Convert>
+bool ReadAttr(const CKT_WideStringL *pValue, T &value, Convert convert)
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
     if (!pValue)
         return false;
-    value = CKT_WideString(CKT_WideStringC(*pValue));
+    value = convert(*pValue);
     return true;
+}
+
+CKT_WideString AsString(const CKT_WideStringL &v) { return CKT_WideString(CKT_WideStringC(v)); }
+int AsInteger(const CKT_WideStringL &v) { return v.GetInteger(); }
+float AsFloat(const CKT_WideStringL &v) { return v.GetFloat(); }
+
+} // namespace
+
+bool CXML_Element::GetAttrValue(const CKT_ByteStringC &qName, CKT_WideString &value) const
+{
+    return ReadAttr(GetAttrValuePtr(qName), value, AsString);
 }
 
 bool CXML_Element::GetAttrValue(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
                                 CKT_WideString &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
-    if (!pValue)
-        return false;
-    value = CKT_WideString(CKT_WideStringC(*pValue));
-    return true;
+    return ReadAttr(GetAttrValuePtr(prefix, name), value, AsString);
 }
 
 bool CXML_Element::GetAttrInteger(const CKT_ByteStringC &qName, int &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
-    if (!pValue)
-        return false;
-    value = pValue->GetInteger();
-    return true;
+    return ReadAttr(GetAttrValuePtr(qName), value, AsInteger);
 }
 
 bool CXML_Element::GetAttrInteger(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
                                   int &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
-    if (!pValue)
-        return false;
-    value = pValue->GetInteger();
-    return true;
+    return ReadAttr(GetAttrValuePtr(prefix, name), value, AsInteger);
 }
 
 bool CXML_Element::GetAttrFloat(const CKT_ByteStringC &qName, float &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
-    if (!pValue)
-        return false;
-    value = pValue->GetFloat();
-    return true;
+    return ReadAttr(GetAttrValuePtr(qName), value, AsFloat);
 }
 
 bool CXML_Element::GetAttrFloat(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
                                 float &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
-    if (!pValue)
-        return false;
-    value = pValue->GetFloat();
-    return true;
+    return ReadAttr(GetAttrValuePtr(prefix, name), value, AsFloat);
 }
 
 int CXML_Element::GetChildType(int index) const

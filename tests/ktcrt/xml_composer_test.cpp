@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -121,14 +119,6 @@ TEST(XmlComposer, WriteFailureIsReported)
     writer->Release();
 }
 
-std::string ReadFixture(const std::string &name)
-{
-    std::ifstream in(std::string(TEST_DATA_DIR) + "/xml/" + name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Text that the writer escapes must come back unchanged, and so must the tree's shape.
 TEST(XmlComposer, ParseWriteParseKeepsTheTree)
 {
@@ -136,9 +126,9 @@ TEST(XmlComposer, ParseWriteParseKeepsTheTree)
         "<r a=\"&quot;&lt;&amp;&gt;'\" x:b=\"\xC3\xA9\"><c> lead and trail </c>"
         "<d>&#x01;&#31;\"&apos;&lt;&gt;&amp;</d><e/>mixed<f:g h=\"\"/></r>",
         "<root><item id=\"1\">one</item><item id=\"2\">two &amp; three</item></root>",
-        ReadFixture("catalogue.xml"),
-        ReadFixture("app-config.xml"),
-        ReadFixture("feed-namespaces.xml"),
+        xmltest::Fixture("catalogue.xml"),
+        xmltest::Fixture("app-config.xml"),
+        xmltest::Fixture("feed-namespaces.xml"),
     };
     for (const std::string &doc : docs) {
         SCOPED_TRACE(doc.substr(0, 60));

@@ -76,15 +76,7 @@ TEST(XmlExpat, FixturesReadAsExpatReadsThem)
         // Through the file accessor and from memory alike.
         auto fromFile = xmltest::ParseFile(path);
         ASSERT_TRUE(fromFile);
-        std::string bytes;
-        if (FILE *f = fopen(path.c_str(), "rb")) {
-            char buf[4096];
-            size_t n;
-            while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-                bytes.append(buf, n);
-            fclose(f);
-        }
-        auto fromMemory = xmltest::ParseText(bytes);
+        auto fromMemory = xmltest::ParseText(xmltest::ReadFile(path));
         EXPECT_EQ(expat, NormaliseAttributeSpace(xmltest::Dump(fromFile.get())));
         EXPECT_EQ(xmltest::Dump(fromFile.get()), xmltest::Dump(fromMemory.get()));
     }

@@ -4,19 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
-std::string Fixture(const char *name)
-{
-    std::ifstream in(std::string(TEST_DATA_DIR) + "/xml/" + name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using xmltest::Fixture;
 
 // Walks the whole tree so that every stored string is read (the sanitizers check each access).
 size_t Touch(const CXML_Element *e)
