@@ -107,7 +107,7 @@ bool CXML_DataBufAcc::ReadNextBlock(bool restart)
 
 CXML_DataStmAcc::CXML_DataStmAcc(IKT_FileRead *pFileRead) : m_pFileRead(pFileRead)
 {
-    KTASSERT(m_pFileRead != nullptr);
+    KTASSERT(m_pFileRead != NULL);
 }
 
 CXML_DataStmAcc::~CXML_DataStmAcc() { ktxml::Free(nullptr, m_pBuffer); }
@@ -815,7 +815,9 @@ CXML_Element *CXML_Element::Parse(const void *buffer, unsigned size, int keepWhi
 CXML_Element *CXML_Element::Parse(IKT_FileRead *pFile, int keepWhitespace, long long *parsedSize,
                                   _IKT_Allocator *pAllocator)
 {
-    KTASSERT(pFile != nullptr);
+    KTASSERT(pFile != NULL);
+    if (!pFile)
+        return nullptr;
     CXML_DataStmAcc *pAccessor = new (std::nothrow) CXML_DataStmAcc(pFile);
     return RunParser(pAccessor, true, keepWhitespace, parsedSize, pAllocator);
 }
