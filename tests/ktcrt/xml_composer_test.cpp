@@ -142,3 +142,19 @@ TEST(XmlComposer, ParseWriteParseKeepsTheTree)
 }
 
 } // namespace
+
+namespace {
+
+// Spaces at the ends of text are written as references: a leading one survives reading back,
+// a trailing one only when white space is kept, since the reader trims decoded text.
+TEST(XmlComposer, SpacesAtTheEndsOfTextReadBack)
+{
+    CXML_Element root("r");
+    root.AddChildContent(CKT_WideStringC(L" x\t "));
+    const std::string text = Written(&root);
+    EXPECT_EQ("<r>&#x20;x&#x09;&#x20;</r>\r\n", text);
+    EXPECT_EQ("r\n  \" x\\x{9} \"\n", Dump(ParseText(text, 1).get()));
+    EXPECT_EQ("r\n  \" x\"\n", Dump(ParseText(text, 0).get()));
+}
+
+} // namespace
