@@ -65,12 +65,11 @@ bool IsDigit(C c)
     return c >= '0' && c <= '9';
 }
 
-enum SizePrefix
-{
+enum SizePrefix {
     kSizeDefault,
-    kSizeShort,    // h, hh
-    kSizeLong,     // l
-    kSizeLongLong, // ll, I64, j, z, t (all 64-bit here)
+    kSizeShort,     // h, hh
+    kSizeLong,      // l
+    kSizeLongLong,  // ll, I64, j, z, t (all 64-bit here)
     kSizeLongDouble // L
 };
 
@@ -198,8 +197,8 @@ int64_t EstimateLength(const C **pFormat, va_list argList, bool *pHasI64)
                 size == kSizeLongDouble ? va_arg(args, long double) : va_arg(args, double);
             if (nWidthPrec <= 100) {
                 char scratch[256];
-                int nLen = snprintf(scratch, sizeof(scratch), "%*.*Lf", nWidth, nPrecision + 6,
-                                    value);
+                int nLen =
+                    snprintf(scratch, sizeof(scratch), "%*.*Lf", nWidth, nPrecision + 6, value);
                 nMaxLen += nLen > 0 ? nLen : 0;
             } else {
                 nMaxLen += nWidthPrec + 128;

@@ -386,7 +386,7 @@ void CAFree(_IKT_Allocator *p, void *block)
 
 struct Node : CKT_AllocObject
 {
-    explicit Node(int v) : value(v) {}
+    Node(_IKT_Allocator *pAllocator, int v) : CKT_AllocObject(pAllocator), value(v) {}
     int value;
 };
 
@@ -394,9 +394,9 @@ TEST(MemoryManager, AllocObjectReturnsToItsOwnAllocator)
 {
     CountingAllocator ca;
     ca.base = {CAAllocDebug, CAAlloc, CAReallocDebug, CARealloc, CAFree};
-    Node *a = new (&ca.base) Node(1);
-    Node *b = new (&ca.base, __FILE__, __LINE__) Node(2);
-    Node *c = new (static_cast<_IKT_Allocator *>(nullptr)) Node(3);
+    Node *a = new (&ca.base) Node(&ca.base, 1);
+    Node *b = new (&ca.base, __FILE__, __LINE__) Node(&ca.base, 2);
+    Node *c = new (static_cast<_IKT_Allocator *>(nullptr)) Node(nullptr, 3);
     ASSERT_TRUE(a && b && c);
     EXPECT_EQ(&ca.base, a->GetAllocator());
     EXPECT_EQ(nullptr, c->GetAllocator());

@@ -1,6 +1,7 @@
 // Text conversion: UTF-8 both ways (one-shot and streaming), UTF-16LE, the locale character map
 // and the growable buffers behind the codecs.
 #include "kt_basic.h"
+#include "ktcrt_testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +91,8 @@ TEST(UTF8, DecodeRows)
         {"five bytes", {0xF8, 0x88, 0x80, 0x80, 0x80}, {0x200000}},
         {"six bytes", {0xFD, 0xBF, 0xBF, 0xBF, 0xBF, 0xBF}, {0x7FFFFFFF}},
         {"zero byte is a character", {0x41, 0x00, 0x42}, {0x41, 0x0, 0x42}},
-        {"long ASCII run", {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xC3, 0xA9},
+        {"long ASCII run",
+         {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xC3, 0xA9},
          {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xE9}},
         {"only broken bytes", {0x80, 0xC3}, {}},
     };
@@ -99,15 +101,11 @@ TEST(UTF8, DecodeRows)
         CKT_ByteString bytes = ByteText(row.input);
         CKT_WideString decoded = bytes.UTF8Decode();
         EXPECT_EQ(row.expect, UnitsOf(decoded));
-        CKT_WideString fromUTF8 =
-            CKT_WideString::FromUTF8(bytes.GetCStr(), bytes.GetLength());
+        CKT_WideString fromUTF8 = CKT_WideString::FromUTF8(bytes.GetCStr(), bytes.GetLength());
         EXPECT_EQ(row.expect, UnitsOf(fromUTF8));
         if (decoded.GetPtr()) {
             // Exact-size block even though fewer characters than bytes came out.
-            EXPECT_EQ(decoded.GetLength(), reinterpret_cast<const CKT_StringDataW *>(
-                                               reinterpret_cast<const char *>(decoded.GetPtr()) -
-                                               offsetof(CKT_StringDataW, m_String))
-                                               ->m_nAllocLength);
+            EXPECT_EQ(decoded.GetLength(), BlockOf(decoded)->m_nAllocLength);
         } else {
             EXPECT_TRUE(row.expect.empty());
         }
@@ -146,6 +144,8 @@ TEST(UTF8, RoundTripOfMixedScriptText)
     CKT_WideString wide(text);
     CKT_ByteString utf8 = wide.UTF8Encode();
     EXPECT_EQ(wide, utf8.UTF8Decode());
+    // Written in one pass into a bounded block, then trimmed: exact size all the same.
+    EXPECT_EQ(utf8.GetLength(), BlockOf(utf8)->m_nAllocLength);
     CKT_ByteStringL bound;
     KT_UTF8Encode(CKT_WideStringC(wide), bound, nullptr);
     EXPECT_TRUE(CKT_ByteStringC(utf8) == bound);
