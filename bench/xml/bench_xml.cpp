@@ -3,8 +3,9 @@
 // attribute values are decoded to wchar_t, as ours are).
 //
 // "ours (arena allocator)" parses through a caller's bump allocator, which the reader supports so
-// that a whole tree can live in one arena. Only building the tree is timed, not freeing it. Every run happens in a fresh child process, so each parser starts cold on a clean heap and its
-// peak memory is the growth of the child's resident set while it parses and holds the tree.
+// that a whole tree can live in one arena. Only building the tree is timed, not freeing it. Every
+// run happens in a fresh child process, so each parser starts cold on a clean heap and its peak
+// memory is the growth of the child's resident set while it parses and holds the tree.
 //
 // Usage: bench_xml [--size-mb N] [--runs N] [--real PATH] [--only 0..4]
 #include "kt_basic.h"
@@ -60,10 +61,10 @@ const char *const kTexts[] = {
     "\xD9\x8A\xD8\xB6\xD9\x8A\xD9\x81 \xD9\x85\xD8\xAD\xD8\xB1\xD9\x83 \xD8\xB9\xD8\xB1\xD8\xB6"
     " \xD8\xA3\xD8\xB3\xD8\xB1\xD8\xB9 &quot;Reader&quot;",
 };
-const char *const kAttrNames[] = {"name",   "version", "size",  "lang",     "type",
-                                  "express", "force",  "osbit", "minver",   "maxver",
-                                  "md5",    "url",     "released", "restart", "order",
-                                  "channel", "arch",   "sig",   "priority", "region"};
+const char *const kAttrNames[] = {"name",    "version", "size",     "lang",     "type",
+                                  "express", "force",   "osbit",    "minver",   "maxver",
+                                  "md5",     "url",     "released", "restart",  "order",
+                                  "channel", "arch",    "sig",      "priority", "region"};
 
 // A catalogue-like document: modules with 10 to 20 attributes, multilingual descriptions,
 // file lists and some entities.
@@ -79,7 +80,9 @@ std::string MakeCatalogue(size_t target)
         doc += "  <module";
         for (int a = 0; a < nAttrs; ++a) {
             switch (a) {
-            case 0: snprintf(buf, sizeof buf, " name=\"Module-%d\"", id); break;
+            case 0:
+                snprintf(buf, sizeof buf, " name=\"Module-%d\"", id);
+                break;
             case 11:
                 snprintf(buf, sizeof buf,
                          " url=\"http://dl.example.com/pkg/m%d.fzip?src=updater&amp;ch=%u\"", id,
@@ -399,7 +402,15 @@ struct Result
     int elements;
 };
 
-enum Parser { Ours, OursFile, OursArena, Expat, Libxml, ParserCount };
+enum Parser
+{
+    Ours,
+    OursFile,
+    OursArena,
+    Expat,
+    Libxml,
+    ParserCount
+};
 const char *const kParserNames[] = {"ours (memory)", "ours (file)", "ours (arena allocator)",
                                     "expat, wchar_t tree", "libxml2 DOM"};
 
@@ -422,12 +433,23 @@ Result RunOnce(Parser which, const std::string &doc, const std::string &path)
         double seconds = 0;
         int n = 0;
         switch (which) {
-        case Ours: n = BuildOurs(doc, seconds); break;
-        case OursFile: n = BuildOursFromFile(path, seconds); break;
-        case OursArena: n = BuildOursArena(doc, seconds); break;
-        case ParserCount: break;
-        case Expat: n = BuildExpat(doc, seconds); break;
-        case Libxml: n = BuildLibxml(doc, seconds); break;
+        case Ours:
+            n = BuildOurs(doc, seconds);
+            break;
+        case OursFile:
+            n = BuildOursFromFile(path, seconds);
+            break;
+        case OursArena:
+            n = BuildOursArena(doc, seconds);
+            break;
+        case ParserCount:
+            break;
+        case Expat:
+            n = BuildExpat(doc, seconds);
+            break;
+        case Libxml:
+            n = BuildLibxml(doc, seconds);
+            break;
         }
         Result out{seconds, ReadStatusKb("VmHWM:") - baseKb, n};
         if (write(fds[1], &out, sizeof out) != (ssize_t)sizeof out)

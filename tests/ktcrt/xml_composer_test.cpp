@@ -50,7 +50,8 @@ TEST(XmlComposer, WritesTheseBytes)
              return e;
          },
          "<r>&#x20;a b&quot;&amp;&apos;&lt;&gt;&#x01;&#x1F;\xE2\x82\xAC&#x20;</r>\r\n"},
-        {"single space", [] {
+        {"single space",
+         [] {
              ElementPtr e(new CXML_Element("r"));
              e->AddChildContent(CKT_WideStringC(L" "));
              return e;

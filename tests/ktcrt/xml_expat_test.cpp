@@ -15,8 +15,8 @@ namespace {
 
 std::string RunExpat(const std::string &path)
 {
-    const std::string command = "python3 '" TEST_SOURCE_DIR "/tests/ktcrt/xml_expat_dump.py' '"
-                                + path + "' 2>&1";
+    const std::string command =
+        "python3 '" TEST_SOURCE_DIR "/tests/ktcrt/xml_expat_dump.py' '" + path + "' 2>&1";
     std::string out;
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe)

@@ -29,7 +29,10 @@ inline std::string Escape(const wchar_t *p, int n)
     return out;
 }
 
-inline std::string Bytes(const CKT_ByteStringL &s) { return std::string(s.GetCStr() ? s.GetCStr() : "", size_t(s.GetLength())); }
+inline std::string Bytes(const CKT_ByteStringL &s)
+{
+    return std::string(s.GetCStr() ? s.GetCStr() : "", size_t(s.GetLength()));
+}
 
 // One node per line, two spaces of indent per level:
 //   prefix:tag a="1" x:b="2"
