@@ -82,15 +82,36 @@ protected:
 // ---- byte classes -------------------------------------------------------------------------
 
 extern const unsigned char g_KTCRT_XML_ByteTypes[256];
-inline bool g_KTCRT_XML_IsWhiteSpace(unsigned char b) { return g_KTCRT_XML_ByteTypes[b] & 0x01; }
-inline bool g_KTCRT_XML_IsLetter(unsigned char b) { return g_KTCRT_XML_ByteTypes[b] & 0x02; }
-inline bool g_KTCRT_XML_IsDigital(unsigned char b) { return g_KTCRT_XML_ByteTypes[b] & 0x04; }
-inline bool g_KTCRT_XML_IsNameIntro(unsigned char b) { return g_KTCRT_XML_ByteTypes[b] & 0x08; }
-inline bool g_KTCRT_XML_IsNameChar(unsigned char b) { return g_KTCRT_XML_ByteTypes[b] & 0x10; }
-inline bool g_KTCRT_XML_IsHexChar(unsigned char b) { return g_KTCRT_XML_ByteTypes[b] & 0x60; }
+inline bool g_KTCRT_XML_IsWhiteSpace(unsigned char b)
+{
+    return g_KTCRT_XML_ByteTypes[b] & 0x01;
+}
+inline bool g_KTCRT_XML_IsLetter(unsigned char b)
+{
+    return g_KTCRT_XML_ByteTypes[b] & 0x02;
+}
+inline bool g_KTCRT_XML_IsDigital(unsigned char b)
+{
+    return g_KTCRT_XML_ByteTypes[b] & 0x04;
+}
+inline bool g_KTCRT_XML_IsNameIntro(unsigned char b)
+{
+    return g_KTCRT_XML_ByteTypes[b] & 0x08;
+}
+inline bool g_KTCRT_XML_IsNameChar(unsigned char b)
+{
+    return g_KTCRT_XML_ByteTypes[b] & 0x10;
+}
+inline bool g_KTCRT_XML_IsHexChar(unsigned char b)
+{
+    return g_KTCRT_XML_ByteTypes[b] & 0x60;
+}
 
 // Deepest element nesting the parser builds; start tags below it are consumed and dropped.
-enum { KT_XML_MAX_DEPTH = 512 };
+enum
+{
+    KT_XML_MAX_DEPTH = 512
+};
 
 // Splits full at its first ':' into prefix and name. Empty full: both left as they are; without
 // ':' name is the whole text and prefix is left as it was (callers pass an empty view).
@@ -147,7 +168,8 @@ struct CXML_Content;
 class CXML_Element : public CKT_Object
 {
 public:
-    enum ChildType {
+    enum ChildType
+    {
         Invalid = 0, // index out of range
         Element = 1, // a child element
         Content = 2, // a text segment

@@ -163,8 +163,8 @@ private:
 
     static bool IsCDATA(const CXML_Element *pElement, int index)
     {
-        return static_cast<const CXML_Content *>(pElement->m_pChildren[index].m_pChild)->m_bCDATA
-               != 0;
+        return static_cast<const CXML_Content *>(pElement->m_pChildren[index].m_pChild)->m_bCDATA !=
+               0;
     }
 };
 

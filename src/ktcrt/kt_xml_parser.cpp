@@ -27,7 +27,10 @@ const unsigned char g_KTCRT_XML_ByteTypes[256] = {
 
 namespace ktxml {
 
-void *Alloc(_IKT_Allocator *pAllocator, size_t size) { return KT_AllocatorAlloc(pAllocator, size); }
+void *Alloc(_IKT_Allocator *pAllocator, size_t size)
+{
+    return KT_AllocatorAlloc(pAllocator, size);
+}
 
 void *Realloc(_IKT_Allocator *pAllocator, void *p, size_t size)
 {
@@ -35,7 +38,10 @@ void *Realloc(_IKT_Allocator *pAllocator, void *p, size_t size)
     return p ? KT_AllocatorRealloc(pAllocator, p, size) : KT_AllocatorAlloc(pAllocator, size);
 }
 
-void Free(_IKT_Allocator *pAllocator, void *p) { KT_AllocatorFree(pAllocator, p); }
+void Free(_IKT_Allocator *pAllocator, void *p)
+{
+    KT_AllocatorFree(pAllocator, p);
+}
 
 } // namespace ktxml
 
@@ -50,11 +56,13 @@ inline unsigned HexValue(unsigned char b)
     return b - 'A' + 10;
 }
 
-inline bool IsTrimmedSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+inline bool IsTrimmedSpace(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
 
 // Grows an array of plain items through an allocator; false (array unchanged) on exhaustion.
-template <typename T>
-bool GrowArray(_IKT_Allocator *pAllocator, T *&pItems, int &nMax, int nNeed)
+template <typename T> bool GrowArray(_IKT_Allocator *pAllocator, T *&pItems, int &nMax, int nNeed)
 {
     if (nNeed <= nMax)
         return true;
@@ -73,7 +81,10 @@ bool GrowArray(_IKT_Allocator *pAllocator, T *&pItems, int &nMax, int nNeed)
     return true;
 }
 
-CKT_ByteStringC View(const ktxml::ByteBuf &buf) { return CKT_ByteStringC(buf.Data(), int(buf.Size())); }
+CKT_ByteStringC View(const ktxml::ByteBuf &buf)
+{
+    return CKT_ByteStringC(buf.Data(), int(buf.Size()));
+}
 
 } // namespace
 
@@ -107,10 +118,13 @@ bool CXML_DataBufAcc::ReadNextBlock(bool restart)
 
 CXML_DataStmAcc::CXML_DataStmAcc(IKT_FileRead *pFileRead) : m_pFileRead(pFileRead)
 {
-    KTASSERT(m_pFileRead != nullptr);
+    KTASSERT(m_pFileRead != NULL);
 }
 
-CXML_DataStmAcc::~CXML_DataStmAcc() { ktxml::Free(nullptr, m_pBuffer); }
+CXML_DataStmAcc::~CXML_DataStmAcc()
+{
+    ktxml::Free(nullptr, m_pBuffer);
+}
 
 bool CXML_DataStmAcc::IsEOF()
 {
@@ -471,14 +485,14 @@ inline uint32_t HashBytes(const char *p, size_t n, uint32_t h = 2166136261u)
 
 bool CXML_Parser::PendingNameIs(const PendingAttr &attr) const
 {
-    return attr.m_nNameLen == m_Name.Size()
-           && memcmp(m_AttrNames.Data() + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0;
+    return attr.m_nNameLen == m_Name.Size() &&
+           memcmp(m_AttrNames.Data() + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0;
 }
 
 bool CXML_Parser::PendingPrefixIs(const PendingAttr &attr) const
 {
-    return attr.m_nPrefixLen == m_Prefix.Size()
-           && memcmp(m_AttrNames.Data() + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0;
+    return attr.m_nPrefixLen == m_Prefix.Size() &&
+           memcmp(m_AttrNames.Data() + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0;
 }
 
 uint32_t CXML_Parser::QNameHash(const char *prefix, size_t prefixLen, const char *name,
@@ -500,9 +514,9 @@ int CXML_Parser::FindPendingAttr() const
     // with one, only the same prefix and name, which occur at most once.
     const bool bAnyPrefix = m_Prefix.Size() == 0;
     const uint32_t *slots = bAnyPrefix ? m_NameSlots.Data() : m_QNameSlots.Data();
-    uint32_t h = bAnyPrefix ? HashBytes(m_Name.Data(), m_Name.Size())
-                            : QNameHash(m_Prefix.Data(), m_Prefix.Size(), m_Name.Data(),
-                                        m_Name.Size());
+    uint32_t h = bAnyPrefix
+                     ? HashBytes(m_Name.Data(), m_Name.Size())
+                     : QNameHash(m_Prefix.Data(), m_Prefix.Size(), m_Name.Data(), m_Name.Size());
     for (size_t slot = h & m_nSlotMask;; slot = (slot + 1) & m_nSlotMask) {
         const uint32_t v = slots[slot];
         if (v == 0)
@@ -527,15 +541,14 @@ void CXML_Parser::IndexPendingAttr(size_t index)
             break;
         }
         const PendingAttr &other = m_Attrs.Data()[v - 1];
-        if (other.m_nNameLen == attr.m_nNameLen
-            && memcmp(names + other.m_nName, name, attr.m_nNameLen) == 0)
+        if (other.m_nNameLen == attr.m_nNameLen &&
+            memcmp(names + other.m_nName, name, attr.m_nNameLen) == 0)
             break; // an earlier attribute of this name stays the one a plain name finds
     }
     uint32_t *byQName = m_QNameSlots.Data();
-    for (size_t slot = QNameHash(names + attr.m_nPrefix, attr.m_nPrefixLen, name,
-                                 attr.m_nNameLen)
-                       & m_nSlotMask;;
-         slot = (slot + 1) & m_nSlotMask) {
+    for (size_t slot = QNameHash(names + attr.m_nPrefix, attr.m_nPrefixLen, name, attr.m_nNameLen) &
+                       m_nSlotMask;
+         ; slot = (slot + 1) & m_nSlotMask) {
         if (byQName[slot] == 0) {
             byQName[slot] = uint32_t(index + 1);
             break;
@@ -661,8 +674,8 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         return nullptr;
     if (m_Name.Size() == 0 || bEndTag)
         return nullptr;
-    CXML_Element *pElement = new (m_pAllocator)
-        CXML_Element(View(m_Prefix), View(m_Name), m_pAllocator);
+    CXML_Element *pElement =
+        new (m_pAllocator) CXML_Element(View(m_Prefix), View(m_Name), m_pAllocator);
     if (!pElement)
         return nullptr;
     pElement->m_pParent = pParent;
@@ -782,7 +795,10 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
     return pElement;
 }
 
-CXML_Element *CXML_Parser::ParseRoot() { return ParseElement(nullptr, false, 1); }
+CXML_Element *CXML_Parser::ParseRoot()
+{
+    return ParseElement(nullptr, false, 1);
+}
 
 // ---- Parse entry points -------------------------------------------------------------------
 
@@ -815,7 +831,9 @@ CXML_Element *CXML_Element::Parse(const void *buffer, unsigned size, int keepWhi
 CXML_Element *CXML_Element::Parse(IKT_FileRead *pFile, int keepWhitespace, long long *parsedSize,
                                   _IKT_Allocator *pAllocator)
 {
-    KTASSERT(pFile != nullptr);
+    KTASSERT(pFile != NULL);
+    if (!pFile)
+        return nullptr;
     CXML_DataStmAcc *pAccessor = new (std::nothrow) CXML_DataStmAcc(pFile);
     return RunParser(pAccessor, true, keepWhitespace, parsedSize, pAllocator);
 }
@@ -845,8 +863,8 @@ int CXML_AttrMap::FindIndex(const CKT_ByteStringC &prefix, const CKT_ByteStringC
 {
     for (int i = 0; i < m_nSize; ++i) {
         const CXML_AttrItem &item = m_pItems[i];
-        if (CKT_ByteStringC(item.m_AttrName) == name
-            && (prefix.GetLength() == 0 || CKT_ByteStringC(item.m_QSpaceName) == prefix))
+        if (CKT_ByteStringC(item.m_AttrName) == name &&
+            (prefix.GetLength() == 0 || CKT_ByteStringC(item.m_QSpaceName) == prefix))
             return i;
     }
     return -1;
@@ -939,7 +957,10 @@ CXML_Element::CXML_Element(const CKT_ByteStringC &prefix, const CKT_ByteStringC 
     SetTag(prefix, tag);
 }
 
-CXML_Element::~CXML_Element() { Empty(); }
+CXML_Element::~CXML_Element()
+{
+    Empty();
+}
 
 void CXML_Element::Empty()
 {
@@ -1092,61 +1113,64 @@ bool CXML_Element::HasAttr(const CKT_ByteStringC &qName) const
     return GetAttrValuePtr(qName) != nullptr;
 }
 
-bool CXML_Element::GetAttrValue(const CKT_ByteStringC &qName, CKT_WideString &value) const
+namespace {
+
+// true and the converted value when the attribute exists; false and value unchanged otherwise.
+template <typename T, typename Convert>
+bool ReadAttr(const CKT_WideStringL *pValue, T &value, Convert convert)
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
     if (!pValue)
         return false;
-    value = CKT_WideString(CKT_WideStringC(*pValue));
+    value = convert(*pValue);
     return true;
+}
+
+CKT_WideString AsString(const CKT_WideStringL &v)
+{
+    return CKT_WideString(CKT_WideStringC(v));
+}
+int AsInteger(const CKT_WideStringL &v)
+{
+    return v.GetInteger();
+}
+float AsFloat(const CKT_WideStringL &v)
+{
+    return v.GetFloat();
+}
+
+} // namespace
+
+bool CXML_Element::GetAttrValue(const CKT_ByteStringC &qName, CKT_WideString &value) const
+{
+    return ReadAttr(GetAttrValuePtr(qName), value, AsString);
 }
 
 bool CXML_Element::GetAttrValue(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
                                 CKT_WideString &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
-    if (!pValue)
-        return false;
-    value = CKT_WideString(CKT_WideStringC(*pValue));
-    return true;
+    return ReadAttr(GetAttrValuePtr(prefix, name), value, AsString);
 }
 
 bool CXML_Element::GetAttrInteger(const CKT_ByteStringC &qName, int &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
-    if (!pValue)
-        return false;
-    value = pValue->GetInteger();
-    return true;
+    return ReadAttr(GetAttrValuePtr(qName), value, AsInteger);
 }
 
 bool CXML_Element::GetAttrInteger(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
                                   int &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
-    if (!pValue)
-        return false;
-    value = pValue->GetInteger();
-    return true;
+    return ReadAttr(GetAttrValuePtr(prefix, name), value, AsInteger);
 }
 
 bool CXML_Element::GetAttrFloat(const CKT_ByteStringC &qName, float &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
-    if (!pValue)
-        return false;
-    value = pValue->GetFloat();
-    return true;
+    return ReadAttr(GetAttrValuePtr(qName), value, AsFloat);
 }
 
 bool CXML_Element::GetAttrFloat(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
                                 float &value) const
 {
-    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
-    if (!pValue)
-        return false;
-    value = pValue->GetFloat();
-    return true;
+    return ReadAttr(GetAttrValuePtr(prefix, name), value, AsFloat);
 }
 
 int CXML_Element::GetChildType(int index) const
@@ -1182,8 +1206,8 @@ int CXML_Element::CountElements(const CKT_ByteStringC &prefix, const CKT_ByteStr
     int count = 0;
     for (int i = 0; i < m_nChildren; ++i) {
         const CXML_Element *pChild = GetElement(i);
-        if (pChild && CKT_ByteStringC(pChild->m_TagName) == tag
-            && (prefix.GetLength() == 0 || CKT_ByteStringC(pChild->m_QSpaceName) == prefix))
+        if (pChild && CKT_ByteStringC(pChild->m_TagName) == tag &&
+            (prefix.GetLength() == 0 || CKT_ByteStringC(pChild->m_QSpaceName) == prefix))
             ++count;
     }
     return count;
@@ -1196,9 +1220,9 @@ CXML_Element *CXML_Element::GetElement(const CKT_ByteStringC &prefix, const CKT_
         return nullptr;
     for (int i = 0; i < m_nChildren; ++i) {
         CXML_Element *pChild = GetElement(i);
-        if (pChild && CKT_ByteStringC(pChild->m_TagName) == tag
-            && (prefix.GetLength() == 0 || CKT_ByteStringC(pChild->m_QSpaceName) == prefix)
-            && n-- == 0)
+        if (pChild && CKT_ByteStringC(pChild->m_TagName) == tag &&
+            (prefix.GetLength() == 0 || CKT_ByteStringC(pChild->m_QSpaceName) == prefix) &&
+            n-- == 0)
             return pChild;
     }
     return nullptr;
@@ -1267,7 +1291,10 @@ void CXML_Element::RemoveAttr(const CKT_ByteStringC &qName)
     m_AttrMap.RemoveAt(prefix, name, m_pAllocator);
 }
 
-void CXML_Element::AddChildElement(CXML_Element *pChild) { InsertChildElement(m_nChildren, pChild); }
+void CXML_Element::AddChildElement(CXML_Element *pChild)
+{
+    InsertChildElement(m_nChildren, pChild);
+}
 
 void CXML_Element::InsertChildElement(int index, CXML_Element *pChild)
 {
@@ -1312,7 +1339,8 @@ CXML_Element *CXML_Element::Clone(_IKT_Allocator *pAllocator) const
     for (int i = 0; i < m_nChildren; ++i) {
         const ChildSlot &slot = m_pChildren[i];
         if (slot.m_nType == Element) {
-            CXML_Element *pChild = static_cast<const CXML_Element *>(slot.m_pChild)->Clone(pAllocator);
+            CXML_Element *pChild =
+                static_cast<const CXML_Element *>(slot.m_pChild)->Clone(pAllocator);
             if (pChild)
                 pClone->AddChildElement(pChild);
         } else {

@@ -96,7 +96,9 @@ struct CXML_Content
 class CXML_DataBufAcc final : public IKT_BufferRead
 {
 public:
-    CXML_DataBufAcc(const unsigned char *pBuffer, size_t size) : m_pBuffer(pBuffer), m_nSize(size) {}
+    CXML_DataBufAcc(const unsigned char *pBuffer, size_t size) : m_pBuffer(pBuffer), m_nSize(size)
+    {
+    }
     ~CXML_DataBufAcc() override = default;
     void Release() override { delete this; }
     bool IsEOF() override { return m_nPosition >= m_nSize; }
@@ -117,7 +119,10 @@ private:
 class CXML_DataStmAcc final : public IKT_BufferRead
 {
 public:
-    enum { kBlockSize = 32768 };
+    enum
+    {
+        kBlockSize = 32768
+    };
     explicit CXML_DataStmAcc(IKT_FileRead *pFileRead);
     ~CXML_DataStmAcc() override;
     void Release() override { delete this; }
@@ -202,7 +207,10 @@ private:
     ktxml::GrowBuf<PendingAttr> m_Attrs;
     // From this many attributes on, matches are found through hash tables of pending indexes
     // + 1 (0 = free): by local name (first of each name) and by prefix and name.
-    enum { kIndexedAttrs = 16 };
+    enum
+    {
+        kIndexedAttrs = 16
+    };
     ktxml::GrowBuf<uint32_t> m_NameSlots, m_QNameSlots;
     size_t m_nSlotMask = 0;
     bool m_bAttrsIndexed = false;

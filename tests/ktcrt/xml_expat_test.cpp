@@ -15,8 +15,8 @@ namespace {
 
 std::string RunExpat(const std::string &path)
 {
-    const std::string command = "python3 '" TEST_SOURCE_DIR "/tests/ktcrt/xml_expat_dump.py' '"
-                                + path + "' 2>&1";
+    const std::string command =
+        "python3 '" TEST_SOURCE_DIR "/tests/ktcrt/xml_expat_dump.py' '" + path + "' 2>&1";
     std::string out;
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe)
@@ -76,15 +76,7 @@ TEST(XmlExpat, FixturesReadAsExpatReadsThem)
         // Through the file accessor and from memory alike.
         auto fromFile = xmltest::ParseFile(path);
         ASSERT_TRUE(fromFile);
-        std::string bytes;
-        if (FILE *f = fopen(path.c_str(), "rb")) {
-            char buf[4096];
-            size_t n;
-            while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-                bytes.append(buf, n);
-            fclose(f);
-        }
-        auto fromMemory = xmltest::ParseText(bytes);
+        auto fromMemory = xmltest::ParseText(xmltest::ReadFile(path));
         EXPECT_EQ(expat, NormaliseAttributeSpace(xmltest::Dump(fromFile.get())));
         EXPECT_EQ(xmltest::Dump(fromFile.get()), xmltest::Dump(fromMemory.get()));
     }

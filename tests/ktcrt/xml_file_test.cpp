@@ -49,12 +49,14 @@ TEST(XmlFile, ConstructsStraddlingTheBlockBoundary)
         const char *tree;
     } rows[] = {
         {"prefixed names and attribute values",
-         "<pfx:element-name.x attr:long-name=\"v&amp;a&#x263A;l&#65;u\xC3\xA9\xE2\x82\xAC\" b='q'/>",
+         "<pfx:element-name.x attr:long-name=\"v&amp;a&#x263A;l&#65;u\xC3\xA9\xE2\x82\xAC\" "
+         "b='q'/>",
          "r\n  pfx:element-name.x attr:long-name=\"v&a\\x{263A}lAu\\x{E9}\\x{20AC}\" b=\"q\"\n"},
         {"text with UTF-8 and references",
          "<t>abc\xF0\x9F\x98\x80\xD0\x96&lt;&quot;&#x1F600;&#1046;xyz</t>",
          "r\n  t\n    \"abc\\x{1F600}\\x{416}<\\x{22}\\x{1F600}\\x{416}xyz\"\n"},
-        {"comment, PI and CDATA", "<c>lost<!-- a comment -- here -->k<?pi data?>ept<![CDATA[x]]>z</c>",
+        {"comment, PI and CDATA",
+         "<c>lost<!-- a comment -- here -->k<?pi data?>ept<![CDATA[x]]>z</c>",
          "r\n  c\n    \"z\"\n"},
         {"end tag with white space", "<e>text</e     ><f/>", "r\n  e\n    \"text\"\n  f\n"},
         {"declaration-like construct in content", "<d>a<?xml version='1.0'?>b</d>",
@@ -74,8 +76,9 @@ TEST(XmlFile, RootStartAndEndAtTheBoundary)
         size_t lead; // white space before the root
         const char *root;
     } rows[] = {
-        {kBlock - 1, "<a/>"}, {kBlock - 2, "<a/>"}, {kBlock - 3, "<a/>"},
-        {kBlock, "<a/>"},     {kBlock - 4, "<a/>"}, {kBlock - 5, "<a></a>"},
+        {kBlock - 1, "<a/>"},    {kBlock - 2, "<a/>"},
+        {kBlock - 3, "<a/>"},    {kBlock, "<a/>"},
+        {kBlock - 4, "<a/>"},    {kBlock - 5, "<a></a>"},
         {kBlock - 1, "<a></a>"}, {2 * kBlock - 2, "<a b=\"c\"/>"},
     };
     for (const Row &row : rows) {
@@ -137,8 +140,8 @@ TEST(XmlFile, ParseThroughTheCallersAccessorRestartsNothing)
     // The memory accessor used directly: the caller keeps ownership, and a second parse over
     // the spent accessor finds no input.
     const std::string doc = "<r><a/></r>";
-    CXML_DataBufAcc *acc = new CXML_DataBufAcc(
-        reinterpret_cast<const unsigned char *>(doc.data()), doc.size());
+    CXML_DataBufAcc *acc =
+        new CXML_DataBufAcc(reinterpret_cast<const unsigned char *>(doc.data()), doc.size());
     xmltest::ElementPtr first(CXML_Element::Parse(static_cast<IKT_BufferRead *>(acc)));
     EXPECT_EQ("r\n  a\n", Dump(first.get()));
     xmltest::ElementPtr second(CXML_Element::Parse(static_cast<IKT_BufferRead *>(acc)));

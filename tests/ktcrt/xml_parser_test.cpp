@@ -28,8 +28,7 @@ TEST(XmlParser, DocumentsBecomeTheseTrees)
         {"text before the first '<' is skipped", "junk text <r/>", "r\n"},
         {"doctype is swallowed up to the next comment end",
          "<!DOCTYPE r [<!ENTITY e \"x\">]>\n<!-- c -->\n<r/>", "r\n"},
-        {"doctype with no later comment leaves no element", "<!DOCTYPE r>\n<r><a/></r>",
-         "(none)"},
+        {"doctype with no later comment leaves no element", "<!DOCTYPE r>\n<r><a/></r>", "(none)"},
         {"empty input", "", "(none)"},
         {"only white space", " \n\t ", "(none)"},
         {"first tag is an end tag", "</r><a/>", "(none)"},
@@ -39,17 +38,17 @@ TEST(XmlParser, DocumentsBecomeTheseTrees)
         {"attribute name without '=' ends the attributes", "<r a b=\"1\"/>", "(none)"},
         {"attribute name without '=' before '/>' is dropped", "<r a=\"1\" b/>", "r a=\"1\"\n"},
         {"unquoted value is empty", "<r a=x/>", "r a=\"\"\n"},
-        {"quotes of either kind, the other kind kept inside",
-         "<r a='say \"hi\"' b=\"it's\"/>", "r a=\"say \\x{22}hi\\x{22}\" b=\"it's\"\n"},
+        {"quotes of either kind, the other kind kept inside", "<r a='say \"hi\"' b=\"it's\"/>",
+         "r a=\"say \\x{22}hi\\x{22}\" b=\"it's\"\n"},
         {"line breaks, tabs and '<' stay in values", "<r a=\"1\n\t<2\"/>",
          "r a=\"1\\x{A}\\x{9}<2\"\n"},
-        {"named references in a value",
-         "<r a=\"&lt;&gt;&amp;&apos;&quot;\"/>", "r a=\"<>&'\\x{22}\"\n"},
+        {"named references in a value", "<r a=\"&lt;&gt;&amp;&apos;&quot;\"/>",
+         "r a=\"<>&'\\x{22}\"\n"},
         {"decimal, hexadecimal and upper-case X references",
          "<r d=\"&#65;\" h=\"&#x41;\" X=\"&#X41;\" g=\"&#x4g1;\"/>",
          "r d=\"A\" h=\"A\" X=\")\" g=\"A\"\n"},
-        {"unknown and overlong names give the character 0",
-         "<r a=\"&nbsp;\" b=\"&quotation;\"/>", "r a=\"\\x{0}\" b=\"\\x{0}\"\n"},
+        {"unknown and overlong names give the character 0", "<r a=\"&nbsp;\" b=\"&quotation;\"/>",
+         "r a=\"\\x{0}\" b=\"\\x{0}\"\n"},
         {"reference code is inserted as is", "<r a=\"&#x110000;&#0;\"/>",
          "r a=\"\\x{110000}\\x{0}\"\n"},
         {"a reference without ';' runs to the end of input", "<r a=\"x&amp\"/>",
@@ -57,10 +56,12 @@ TEST(XmlParser, DocumentsBecomeTheseTrees)
         {"UTF-8 in values and text",
          "<r a=\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\">\xD0\x96\xE4\xB8\xAD</r>",
          "r a=\"\\x{E9}\\x{20AC}\\x{1F600}\"\n  \"\\x{416}\\x{4E2D}\"\n"},
-        {"malformed UTF-8 is dropped byte by byte", "<r>\xE2\x82" "A\xBF\xFE" "B</r>",
+        {"malformed UTF-8 is dropped byte by byte",
+         "<r>\xE2\x82"
+         "A\xBF\xFE"
+         "B</r>",
          "r\n  \"AB\"\n"},
-        {"a with prefix x after a: both kept", "<r a=\"1\" x:a=\"2\"/>",
-         "r a=\"1\" x:a=\"2\"\n"},
+        {"a with prefix x after a: both kept", "<r a=\"1\" x:a=\"2\"/>", "r a=\"1\" x:a=\"2\"\n"},
         {"a after x:a replaces its value in place", "<r x:a=\"2\" a=\"1\" b=\"3\"/>",
          "r x:a=\"1\" b=\"3\"\n"},
         {"same prefix and name: later value wins", "<r y:a=\"1\" z=\"0\" y:a=\"2\"/>",
@@ -73,8 +74,7 @@ TEST(XmlParser, DocumentsBecomeTheseTrees)
         {"text before a comment is lost", "<r>ab<!-- c -->cd</r>", "r\n  \"cd\"\n"},
         {"text before a child survives a later comment", "<r>ab<a/>cd<!--x-->ef</r>",
          "r\n  \"ab\"\n  a\n  \"ef\"\n"},
-        {"CDATA is dropped with the text before it", "<r>ab<![CDATA[<x>]]>cd</r>",
-         "r\n  \"cd\"\n"},
+        {"CDATA is dropped with the text before it", "<r>ab<![CDATA[<x>]]>cd</r>", "r\n  \"cd\"\n"},
         {"other '<!' constructs end at '>'", "<r>ab<!ELEMENT r ANY>cd</r>", "r\n  \"cd\"\n"},
         {"processing instruction keeps the text", "<r>ab<?pi x?>  cd</r>", "r\n  \"abcd\"\n"},
         {"trailing white space trimmed, leading skipped", "<r> \t a b \t\r\n</r>",
@@ -83,15 +83,15 @@ TEST(XmlParser, DocumentsBecomeTheseTrees)
          "a\n  b\n  \"t\"\n"},
         {"text after the root is ignored", "<r>x</r>tail<s/>", "r\n  \"x\"\n"},
         {"unterminated start tag", "<r a=\"1\"", "r a=\"1\"\n"},
-        {"unterminated elements keep what was read", "<r><a k='v'>text", "r\n  a k=\"v\"\n    \"text\"\n"},
+        {"unterminated elements keep what was read", "<r><a k='v'>text",
+         "r\n  a k=\"v\"\n    \"text\"\n"},
         {"child that yields nothing is skipped", "<r>a< b>c</r>", "r\n  \"a\"\n  \" b>c\"\n"},
-        {"comment end matching restarts after a mismatch",
-         "<r><!-- x --->y--><a/></r>", "r\n  a\n"},
+        {"comment end matching restarts after a mismatch", "<r><!-- x --->y--><a/></r>",
+         "r\n  a\n"},
         {"names may start with digits or '-'", "<1a><-b/></1a>", "1a\n  -b\n"},
         {"attribute names may not", "<r 2=\"x\"/>", "(none)"},
         {"white space around '=' and before '/>'", "<r a = \"1\"  />", "r a=\"1\"\n"},
-        {"references in text", "<r>1 &lt; 2 &#x263A;&#9;</r>",
-         "r\n  \"1 < 2 \\x{263A}\"\n"},
+        {"references in text", "<r>1 &lt; 2 &#x263A;&#9;</r>", "r\n  \"1 < 2 \\x{263A}\"\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -318,8 +318,8 @@ TEST(XmlParser, WholeTreeComesFromTheCallersAllocator)
 {
     CountingAllocator arena;
     const std::string doc = "<r a=\"1\" x:b=\"2\"><c>text</c><d/>tail</r>";
-    CXML_Element *root = CXML_Element::Parse(doc.data(), unsigned(doc.size()), 0, nullptr,
-                                             &arena.base);
+    CXML_Element *root =
+        CXML_Element::Parse(doc.data(), unsigned(doc.size()), 0, nullptr, &arena.base);
     ASSERT_NE(nullptr, root);
     EXPECT_EQ("r a=\"1\" x:b=\"2\"\n  c\n    \"text\"\n  d\n  \"tail\"\n", Dump(root));
     EXPECT_GT(arena.total, 8);

@@ -4,19 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
-std::string Fixture(const char *name)
-{
-    std::ifstream in(std::string(TEST_DATA_DIR) + "/xml/" + name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using xmltest::Fixture;
 
 // Walks the whole tree so that every stored string is read (the sanitizers check each access).
 size_t Touch(const CXML_Element *e)
@@ -70,9 +62,15 @@ TEST(XmlRobustness, MutatedDocumentsParse)
             for (int e = 0; e < edits && !doc.empty(); ++e) {
                 const size_t at = next() % doc.size();
                 switch (next() % 3) {
-                case 0: doc[at] = hostile[next() % (sizeof hostile - 1)]; break;
-                case 1: doc.insert(at, 1, hostile[next() % (sizeof hostile - 1)]); break;
-                default: doc.erase(at, 1 + next() % 16); break;
+                case 0:
+                    doc[at] = hostile[next() % (sizeof hostile - 1)];
+                    break;
+                case 1:
+                    doc.insert(at, 1, hostile[next() % (sizeof hostile - 1)]);
+                    break;
+                default:
+                    doc.erase(at, 1 + next() % 16);
+                    break;
                 }
             }
             auto root = xmltest::ParseText(doc);
@@ -99,18 +97,22 @@ TEST(XmlRobustness, HugeReferencesAndNamesStayBounded)
         {"endless hexadecimal reference", "<r>&#x" + std::string(100000, 'f') + ";</r>"},
         {"endless entity name", "<r>&" + std::string(100000, 'a') + ";</r>"},
         {"endless name", "<" + std::string(300000, 'n') + "/>"},
-        {"endless attribute list", "<r" + std::string(0, ' ') + [] {
-             std::string attrs;
-             for (int i = 0; i < 20000; ++i)
-                 attrs += " a" + std::to_string(i) + "='v'";
-             return attrs;
-         }() + "/>"},
-        {"repeated attribute", "<r" + [] {
-             std::string attrs;
-             for (int i = 0; i < 20000; ++i)
-                 attrs += " a='" + std::to_string(i) + "'";
-             return attrs;
-         }() + "/>"},
+        {"endless attribute list", "<r" + std::string(0, ' ') +
+                                       [] {
+                                           std::string attrs;
+                                           for (int i = 0; i < 20000; ++i)
+                                               attrs += " a" + std::to_string(i) + "='v'";
+                                           return attrs;
+                                       }() +
+                                       "/>"},
+        {"repeated attribute", "<r" +
+                                   [] {
+                                       std::string attrs;
+                                       for (int i = 0; i < 20000; ++i)
+                                           attrs += " a='" + std::to_string(i) + "'";
+                                       return attrs;
+                                   }() +
+                                   "/>"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

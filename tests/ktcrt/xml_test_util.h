@@ -29,7 +29,10 @@ inline std::string Escape(const wchar_t *p, int n)
     return out;
 }
 
-inline std::string Bytes(const CKT_ByteStringL &s) { return std::string(s.GetCStr() ? s.GetCStr() : "", size_t(s.GetLength())); }
+inline std::string Bytes(const CKT_ByteStringL &s)
+{
+    return std::string(s.GetCStr() ? s.GetCStr() : "", size_t(s.GetLength()));
+}
 
 // One node per line, two spaces of indent per level:
 //   prefix:tag a="1" x:b="2"
@@ -84,6 +87,26 @@ inline ElementPtr ParseText(const std::string &text, int keepWhitespace = 0,
                                           parsedSize, nullptr));
 }
 
+// The bytes of a file; empty when it cannot be read.
+inline std::string ReadFile(const std::string &path)
+{
+    std::string out;
+    if (FILE *f = fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
+        fclose(f);
+    }
+    return out;
+}
+
+// A fixture document from tests/data/xml.
+inline std::string Fixture(const std::string &name)
+{
+    return ReadFile(std::string(TEST_DATA_DIR) + "/xml/" + name);
+}
+
 // A file in the per-test temporary folder, removed at the end of the scope.
 class TempFile
 {
@@ -106,18 +129,7 @@ public:
     }
     ~TempFile() { unlink(m_Path.c_str()); }
     const std::string &Path() const { return m_Path; }
-    std::string Read() const
-    {
-        std::string out;
-        if (FILE *f = fopen(m_Path.c_str(), "rb")) {
-            char buf[4096];
-            size_t n;
-            while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-                out.append(buf, n);
-            fclose(f);
-        }
-        return out;
-    }
+    std::string Read() const { return ReadFile(m_Path); }
 
 private:
     std::string m_Path;

@@ -19,8 +19,8 @@ TEST(XmlTree, SplitQualifiedName)
         const char *prefix;
         const char *name;
     } rows[] = {
-        {"a:b", "a", "b"},     {"a", "keep", "a"},  {"", "keep", "keep"},
-        {"a:b:c", "a", "b:c"}, {":b", "", "b"},     {"a:", "a", ""},
+        {"a:b", "a", "b"},     {"a", "keep", "a"}, {"", "keep", "keep"},
+        {"a:b:c", "a", "b:c"}, {":b", "", "b"},    {"a:", "a", ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.full);
@@ -40,7 +40,7 @@ TEST(XmlTree, AttributeMapMatchingRule)
     e.SetAttrValue("a", CKT_WideStringC(L"4")); // replaces the first a, keeps its place
     EXPECT_EQ("r a=\"4\" x:a=\"2\" b=\"3\"\n", Dump(&e));
     e.SetAttrValue("y:b", CKT_WideStringC(L"5")); // prefix y matches nothing: appended
-    e.RemoveAttr("a");                             // removes the first match only
+    e.RemoveAttr("a");                            // removes the first match only
     EXPECT_EQ("r x:a=\"2\" b=\"3\" y:b=\"5\"\n", Dump(&e));
     e.RemoveAttr("b");
     EXPECT_EQ("r x:a=\"2\" y:b=\"5\"\n", Dump(&e));
