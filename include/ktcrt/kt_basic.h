@@ -2,4 +2,10 @@
 #ifndef KTCRT_KT_BASIC_H
 #define KTCRT_KT_BASIC_H
 
+#include "kt_basic_def.h"
+#include "kt_basic_mem.h"
+#include "kt_basic_array.h"
+
+#include "kt_xml.h"
+
 #endif // KTCRT_KT_BASIC_H

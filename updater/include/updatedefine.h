@@ -4,6 +4,11 @@
 #define UPDATER_INCLUDE_UPDATEDEFINE_H
 
 #include <QString>
+#include <QStringList>
+
+class CKT_WideString;
+
+class QWidget;
 
 namespace Updater {
 // The reader's settings store and the values the updater reads from it.
@@ -35,9 +40,48 @@ struct _SetupInfo
     bool isCommon = false;
 };
 
+// One module offered by the catalogue, made by the catalogue manager from one module element of
+// the reply. The manager owns every record; the run controller and the download window only read.
+struct MODULEINFO
+{
+    QString group;
+    QString name;
+    QString version;
+    QString description;
+    QString size;
+    QString url;
+    QString level;
+    QString regKey;
+    bool result = false;
+    QString moduleType;
+    QString parent;
+    QString title;
+    bool plugin = false;
+    bool isNew = false;
+    bool isCommon = false;
+    int updateMode = 0;
+    QString internalService;
+    QString corvaneStandard;
+    QString corvaneStandardValue;
+    bool forcedUpgrade = false;
+};
+
+// One installed module listed by the state file "UpdaterInfo.xml"; lives for one catalogue pass.
+struct _UpdaterInfo
+{
+    QString name;
+    QString version;
+    // Files or folders that must all exist for the module to count as installed.
+    QStringList paths;
+};
+
 class Comm
 {
 public:
+    // The same characters as a toolkit string: the 32-bit code points up to the first NUL, those
+    // above U+FFFF as surrogate pairs.
+    static QString ws2qs(CKT_WideString text);
+
     // "http://" + host + "/addons/get_addons.php" for the UTC+8 endpoint or the default one;
     // ZANDRO_CATALOGUE_HOST, when set and non-empty, replaces the host of both.
     static QString catalogueEndpoint(bool utc8);
@@ -53,6 +97,9 @@ public:
     // another user, or a folder that cannot be created: the shared temporary folder is
     // writable by everybody, and nothing may be unpacked or installed from a planted folder.
     static bool makeOwnFolder(const QString &path);
+    // Moves the window to the middle of the whole virtual desktop for its current size:
+    // ((desktop width - width) / 2, (desktop height - height) / 2), truncated toward zero.
+    static void moveToDesktopCentre(QWidget *window);
 };
 
 #endif // UPDATER_INCLUDE_UPDATEDEFINE_H

@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+#include "kt_basic.h"
+
 QString Comm::catalogueEndpoint(bool utc8)
 {
     QString host = QString::fromLocal8Bit(qgetenv(Updater::CatalogueHostEnv));
@@ -70,4 +72,14 @@ bool Comm::makeOwnFolder(const QString &path)
         return false;
     info.refresh();
     return !info.isSymLink() && info.isDir() && info.ownerId() == uint(::geteuid());
+}
+
+QString Comm::ws2qs(CKT_WideString text)
+{
+    // wchar_t holds one 32-bit code point per character here; fromUcs4 makes the surrogate pairs.
+    const wchar_t *chars = text.c_str();
+    int length = 0;
+    while (length < text.GetLength() && chars[length] != 0)
+        ++length;
+    return QString::fromUcs4(reinterpret_cast<const uint *>(chars), length);
 }

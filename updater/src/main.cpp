@@ -5,6 +5,8 @@
 
 int main(int argc, char *argv[])
 {
+    // The images live in a static library, whose resource registration the linker would drop.
+    Q_INIT_RESOURCE(res);
     qSetMessagePattern(QStringLiteral(
         "%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} %{file}:%{line} %{function}: %{message}"));
     QApplication app(argc, argv);

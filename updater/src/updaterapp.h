@@ -31,10 +31,6 @@ public:
     UpdateListener *listener;
     // Set when the pass has ended with no window left open; start-up then skips the event loop.
     bool skipEventLoop;
-
-private:
-    // The catalogue check and what follows it, for a pass of type "Update List".
-    void runUpdateList();
 };
 
 #endif // UPDATER_SRC_UPDATERAPP_H

@@ -1,0 +1,1124 @@
+// XML reader and element tree.
+#include "xml_int.h"
+
+#include <cstring>
+#include <new>
+
+const unsigned char g_KTCRT_XML_ByteTypes[256] = {
+    0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
+    0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
+    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x10, 0x00,
+    0x34, 0x34, 0x34, 0x34, 0x34, 0x34, 0x34, 0x34, 0x34, 0x34, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x00, 0x00, 0x00, 0x00, 0x18,
+    0x00, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A,
+    0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x1A, 0x01, 0x01,
+};
+
+namespace ktxml {
+
+void *Alloc(_IKT_Allocator *pAllocator, size_t size) { return KT_AllocatorAlloc(pAllocator, size); }
+
+void *Realloc(_IKT_Allocator *pAllocator, void *p, size_t size)
+{
+    // A caller's allocator is not asked to reallocate a null block.
+    return p ? KT_AllocatorRealloc(pAllocator, p, size) : KT_AllocatorAlloc(pAllocator, size);
+}
+
+void Free(_IKT_Allocator *pAllocator, void *p) { KT_AllocatorFree(pAllocator, p); }
+
+} // namespace ktxml
+
+namespace {
+
+inline unsigned HexValue(unsigned char b)
+{
+    if (b <= '9')
+        return b - '0';
+    if (b >= 'a')
+        return b - 'a' + 10;
+    return b - 'A' + 10;
+}
+
+inline bool IsTrimmedSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+// Grows an array of plain items through an allocator; false (array unchanged) on exhaustion.
+template <typename T>
+bool GrowArray(_IKT_Allocator *pAllocator, T *&pItems, int &nMax, int nNeed)
+{
+    if (nNeed <= nMax)
+        return true;
+    if (nNeed > 0x7FFFFFF0 / int(sizeof(T)))
+        return false;
+    int nNew = nMax + nMax / 2;
+    if (nNew < 4)
+        nNew = 4;
+    if (nNew < nNeed || nNew > 0x7FFFFFF0 / int(sizeof(T)))
+        nNew = nNeed;
+    T *p = static_cast<T *>(ktxml::Realloc(pAllocator, pItems, size_t(nNew) * sizeof(T)));
+    if (!p)
+        return false;
+    pItems = p;
+    nMax = nNew;
+    return true;
+}
+
+CKT_ByteStringC View(const ktxml::ByteBuf &buf) { return CKT_ByteStringC(buf.Data(), int(buf.Size())); }
+CKT_WideStringC View(const ktxml::WideBuf &buf) { return CKT_WideStringC(buf.Data(), int(buf.Size())); }
+
+} // namespace
+
+void KT_XML_SplitQualifiedName(const CKT_ByteStringC &full, CKT_ByteStringC &prefix,
+                               CKT_ByteStringC &name)
+{
+    if (full.GetLength() == 0)
+        return;
+    const char *p = full.GetPtr();
+    const void *colon = memchr(p, ':', size_t(full.GetLength()));
+    if (!colon) {
+        name = full;
+        return;
+    }
+    const int at = int(static_cast<const char *>(colon) - p);
+    prefix = CKT_ByteStringC(p, at);
+    name = CKT_ByteStringC(p + at + 1, full.GetLength() - at - 1);
+}
+
+// ---- accessors ----------------------------------------------------------------------------
+
+bool CXML_DataBufAcc::ReadNextBlock(bool restart)
+{
+    if (restart)
+        m_nPosition = 0;
+    if (m_nPosition >= m_nSize)
+        return false;
+    m_nPosition = m_nSize;
+    return true;
+}
+
+CXML_DataStmAcc::CXML_DataStmAcc(IKT_FileRead *pFileRead) : m_pFileRead(pFileRead)
+{
+    KTASSERT(m_pFileRead != nullptr);
+}
+
+CXML_DataStmAcc::~CXML_DataStmAcc() { ktxml::Free(nullptr, m_pBuffer); }
+
+bool CXML_DataStmAcc::IsEOF()
+{
+    return m_nBufferOffset + (long long)m_nBufferSize >= m_pFileRead->GetSize();
+}
+
+bool CXML_DataStmAcc::ReadNextBlock(bool restart)
+{
+    if (restart) {
+        m_nBufferOffset = 0;
+        m_nBufferSize = 0;
+    }
+    const long long nFileSize = m_pFileRead->GetSize();
+    const long long nNext = m_nBufferOffset + (long long)m_nBufferSize;
+    if (nNext >= nFileSize)
+        return false;
+    m_nBufferOffset = nNext;
+    m_nBufferSize = 0;
+    const long long nLeft = nFileSize - nNext;
+    const size_t nBlock = nLeft < kBlockSize ? size_t(nLeft) : size_t(kBlockSize);
+    if (!m_pBuffer) {
+        m_pBuffer = static_cast<unsigned char *>(ktxml::Alloc(nullptr, kBlockSize));
+        if (!m_pBuffer)
+            return false;
+    }
+    if (!m_pFileRead->ReadBlock(m_pBuffer, nNext, nBlock))
+        return false;
+    m_nBufferSize = nBlock;
+    return true;
+}
+
+// ---- parser -------------------------------------------------------------------------------
+
+CXML_Parser::~CXML_Parser()
+{
+    if (m_bOwnedStream && m_pDataAcc)
+        m_pDataAcc->Release();
+}
+
+bool CXML_Parser::Init(IKT_BufferRead *pAccessor, bool bOwned, bool bKeepWhitespace,
+                       _IKT_Allocator *pAllocator)
+{
+    m_pDataAcc = pAccessor;
+    m_bOwnedStream = bOwned;
+    m_bSaveSpaceChars = bKeepWhitespace;
+    m_pAllocator = pAllocator;
+    return pAccessor != nullptr;
+}
+
+bool CXML_Parser::HaveByte()
+{
+    if (m_nIndex < m_nBufferSize)
+        return true;
+    while (!m_bEnded) {
+        // A failed read ends the input for good, so a broken file cannot make the parser spin.
+        if (m_pDataAcc->IsEOF() || !m_pDataAcc->ReadNextBlock(false)) {
+            m_bEnded = true;
+            return false;
+        }
+        m_pBuffer = m_pDataAcc->GetBlockBuffer();
+        m_nBufferSize = m_pBuffer ? m_pDataAcc->GetBlockSize() : 0;
+        m_nBufferOffset = m_pDataAcc->GetBlockOffset();
+        m_nIndex = 0;
+        if (m_nBufferSize > 0)
+            return true;
+    }
+    return false;
+}
+
+void CXML_Parser::SkipWhiteSpaces()
+{
+    while (HaveByte()) {
+        while (m_nIndex < m_nBufferSize) {
+            if (!g_KTCRT_XML_IsWhiteSpace(m_pBuffer[m_nIndex]))
+                return;
+            ++m_nIndex;
+        }
+    }
+}
+
+void CXML_Parser::GetName(ktxml::ByteBuf &prefix, ktxml::ByteBuf &name)
+{
+    prefix.Clear();
+    name.Clear();
+    while (HaveByte()) {
+        const unsigned char *start = m_pBuffer + m_nIndex;
+        const unsigned char *p = start;
+        const unsigned char *end = m_pBuffer + m_nBufferSize;
+        while (p < end) {
+            const unsigned char b = *p;
+            if (b == ':') {
+                // Each colon starts the local name afresh; the part before it becomes the prefix.
+                name.Append(reinterpret_cast<const char *>(start), size_t(p - start));
+                prefix.Clear();
+                prefix.Append(name.Data(), name.Size());
+                name.Clear();
+                start = ++p;
+                continue;
+            }
+            if (!g_KTCRT_XML_IsNameChar(b))
+                break;
+            ++p;
+        }
+        name.Append(reinterpret_cast<const char *>(start), size_t(p - start));
+        m_nIndex = size_t(p - m_pBuffer);
+        if (p < end)
+            return;
+    }
+}
+
+void CXML_Parser::SkipLiterial(const char *literal, size_t length)
+{
+    size_t matched = 0;
+    while (HaveByte()) {
+        const unsigned char *p = m_pBuffer + m_nIndex;
+        const unsigned char *end = m_pBuffer + m_nBufferSize;
+        while (p < end) {
+            if (matched == 0) {
+                const void *hit = memchr(p, literal[0], size_t(end - p));
+                if (!hit) {
+                    p = end;
+                    break;
+                }
+                p = static_cast<const unsigned char *>(hit) + 1;
+                matched = 1;
+            } else if (*p++ == (unsigned char)literal[matched]) {
+                ++matched;
+            } else {
+                // The mismatching byte is not compared against the literal's start again.
+                matched = 0;
+                continue;
+            }
+            if (matched == length) {
+                m_nIndex = size_t(p - m_pBuffer);
+                return;
+            }
+        }
+        m_nIndex = size_t(p - m_pBuffer);
+    }
+}
+
+wchar_t CXML_Parser::GetCharRef()
+{
+    if (!HaveByte())
+        return 0;
+    if (m_pBuffer[m_nIndex] == '#') {
+        ++m_nIndex;
+        bool bHex = false;
+        if (HaveByte() && m_pBuffer[m_nIndex] == 'x') {
+            ++m_nIndex;
+            bHex = true;
+        }
+        // Unsigned arithmetic: absurdly long references wrap instead of overflowing.
+        uint32_t code = 0;
+        while (HaveByte()) {
+            const unsigned char b = m_pBuffer[m_nIndex++];
+            if (b == ';')
+                break;
+            if (bHex) {
+                if (g_KTCRT_XML_IsHexChar(b))
+                    code = code * 16u + HexValue(b);
+            } else if (g_KTCRT_XML_IsDigital(b)) {
+                code = code * 10u + (b - '0');
+            }
+        }
+        return wchar_t(code);
+    }
+    m_RefName.Clear();
+    bool bTooLong = false;
+    while (HaveByte()) {
+        const unsigned char b = m_pBuffer[m_nIndex++];
+        if (b == ';')
+            break;
+        if (m_RefName.Size() < 4)
+            m_RefName.Push(char(b));
+        else
+            bTooLong = true;
+    }
+    if (bTooLong)
+        return 0;
+    const CKT_ByteStringC name = View(m_RefName);
+    if (name == CKT_ByteStringC("gt"))
+        return L'>';
+    if (name == CKT_ByteStringC("lt"))
+        return L'<';
+    if (name == CKT_ByteStringC("amp"))
+        return L'&';
+    if (name == CKT_ByteStringC("apos"))
+        return L'\'';
+    if (name == CKT_ByteStringC("quot"))
+        return L'"';
+    return 0;
+}
+
+namespace {
+
+// UTF-8 decoding of one run of bytes into out (which has room for n characters); returns the
+// number of characters written. Malformed bytes are dropped, a cut sequence stays pending.
+inline size_t DecodeUTF8(const unsigned char *p, size_t n, wchar_t *out, int &pending,
+                         uint32_t &partial)
+{
+    wchar_t *o = out;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            pending = 0;
+            *o++ = wchar_t(b);
+        } else if (b < 0xC0) {
+            if (pending) {
+                --pending;
+                partial |= uint32_t(b & 0x3F) << (6 * pending);
+                if (!pending)
+                    *o++ = wchar_t(partial);
+            }
+        } else if (b < 0xE0) {
+            pending = 1;
+            partial = uint32_t(b & 0x1F) << 6;
+        } else if (b < 0xF0) {
+            pending = 2;
+            partial = uint32_t(b & 0x0F) << 12;
+        } else if (b < 0xF8) {
+            pending = 3;
+            partial = uint32_t(b & 0x07) << 18;
+        } else if (b < 0xFC) {
+            pending = 4;
+            partial = uint32_t(b & 0x03) << 24;
+        } else if (b < 0xFE) {
+            pending = 5;
+            partial = uint32_t(b & 0x01) << 30;
+        }
+    }
+    return size_t(o - out);
+}
+
+} // namespace
+
+void CXML_Parser::DecodeText(const unsigned char *p, size_t n)
+{
+    if (n == 0)
+        return;
+    wchar_t *out = m_Text.Reserve(n);
+    if (!out)
+        return;
+    m_Text.Commit(DecodeUTF8(p, n, out, m_nPending, m_nPartial));
+}
+
+void CXML_Parser::GetAttrValue(ktxml::WideBuf &value)
+{
+    value.Clear();
+    if (!HaveByte())
+        return;
+    const unsigned char quote = m_pBuffer[m_nIndex];
+    if (quote != '"' && quote != '\'')
+        return;
+    ++m_nIndex;
+    int pending = 0;
+    uint32_t partial = 0;
+    while (HaveByte()) {
+        const unsigned char *p = m_pBuffer + m_nIndex;
+        const unsigned char *end = m_pBuffer + m_nBufferSize;
+        const unsigned char *q = p;
+        while (q < end && *q != quote && *q != '&')
+            ++q;
+        if (q > p) {
+            wchar_t *out = value.Reserve(size_t(q - p));
+            if (out)
+                value.Commit(DecodeUTF8(p, size_t(q - p), out, pending, partial));
+        }
+        m_nIndex = size_t(q - m_pBuffer);
+        if (q == end)
+            continue;
+        ++m_nIndex;
+        if (*q == quote)
+            return;
+        pending = 0;
+        value.Push(GetCharRef());
+    }
+}
+
+bool CXML_Parser::GetTagStart(bool bStartTag, bool &bEndTag, ktxml::ByteBuf &prefix,
+                              ktxml::ByteBuf &name)
+{
+    for (;;) {
+        if (!bStartTag) {
+            for (;;) {
+                if (!HaveByte())
+                    return false;
+                const unsigned char *p = m_pBuffer + m_nIndex;
+                const void *lt = memchr(p, '<', m_nBufferSize - m_nIndex);
+                if (lt) {
+                    m_nIndex = size_t(static_cast<const unsigned char *>(lt) - m_pBuffer) + 1;
+                    break;
+                }
+                m_nIndex = m_nBufferSize;
+            }
+        }
+        bStartTag = false;
+        if (!HaveByte())
+            return false;
+        const unsigned char b = m_pBuffer[m_nIndex];
+        if (b == '?') {
+            ++m_nIndex;
+            SkipLiterial("?>", 2);
+            continue;
+        }
+        if (b == '!') {
+            // Whatever construct follows "<!", a document type declaration included, it is
+            // skipped up to the next "-->".
+            ++m_nIndex;
+            SkipLiterial("-->", 3);
+            continue;
+        }
+        if (b == '/') {
+            ++m_nIndex;
+            bEndTag = true;
+        }
+        GetName(prefix, name);
+        return true;
+    }
+}
+
+void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
+{
+    size_t n = m_Text.Size();
+    const wchar_t *text = m_Text.Data();
+    if (!m_bSaveSpaceChars)
+        while (n && IsTrimmedSpace(text[n - 1]))
+            --n;
+    if (n) {
+        CXML_Content *pContent =
+            static_cast<CXML_Content *>(ktxml::Alloc(m_pAllocator, sizeof(CXML_Content)));
+        if (pContent) {
+            new (pContent) CXML_Content();
+            pContent->m_bCDATA = 0;
+            pContent->m_Content.Set(CKT_WideStringC(text, int(n)), m_pAllocator);
+            if (!pElement->InsertSlot(pElement->m_nChildren, CXML_Element::Content, pContent)) {
+                pContent->m_Content.Empty(m_pAllocator);
+                ktxml::Free(m_pAllocator, pContent);
+            }
+        }
+    }
+    m_Text.Clear();
+    m_nPending = 0;
+}
+
+CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, int depth)
+{
+    if (IsEOF())
+        return nullptr;
+    bool bEndTag = false;
+    if (!GetTagStart(bStartTag, bEndTag, m_Prefix, m_Name))
+        return nullptr;
+    if (m_Name.Size() == 0 || bEndTag)
+        return nullptr;
+    CXML_Element *pElement = new (m_pAllocator)
+        CXML_Element(View(m_Prefix), View(m_Name), m_pAllocator);
+    if (!pElement)
+        return nullptr;
+    pElement->m_pParent = pParent;
+
+    for (;;) {
+        SkipWhiteSpaces();
+        if (IsEOF() || !g_KTCRT_XML_IsNameIntro(m_pBuffer[m_nIndex]))
+            break;
+        GetName(m_Prefix, m_Name);
+        SkipWhiteSpaces();
+        if (IsEOF() || m_pBuffer[m_nIndex] != '=')
+            break; // a name without '=' is dropped
+        ++m_nIndex;
+        SkipWhiteSpaces();
+        if (IsEOF())
+            break;
+        GetAttrValue(m_Value);
+        pElement->m_AttrMap.SetAt(View(m_Prefix), View(m_Name), View(m_Value), m_pAllocator);
+    }
+
+    SkipWhiteSpaces();
+    if (IsEOF()) {
+        if (depth > KT_XML_MAX_DEPTH) {
+            CXML_Element::Destroy(pElement, m_pAllocator);
+            return nullptr;
+        }
+        return pElement;
+    }
+    const unsigned char close = m_pBuffer[m_nIndex++];
+    if ((close != '/' && close != '>') || depth > KT_XML_MAX_DEPTH) {
+        // Too deep: the start tag is consumed and dropped, its content goes to the parent.
+        CXML_Element::Destroy(pElement, m_pAllocator);
+        return nullptr;
+    }
+    if (close == '/') {
+        if (HaveByte())
+            ++m_nIndex; // taken to be '>'
+        return pElement;
+    }
+
+    SkipWhiteSpaces();
+    if (IsEOF())
+        return pElement;
+    m_Text.Clear();
+    m_nPending = 0;
+    while (HaveByte()) {
+        const unsigned char *p = m_pBuffer + m_nIndex;
+        const unsigned char *end = m_pBuffer + m_nBufferSize;
+        const unsigned char *q = p;
+        while (q < end && *q != '<' && *q != '&')
+            ++q;
+        DecodeText(p, size_t(q - p));
+        m_nIndex = size_t(q - m_pBuffer);
+        if (q == end)
+            continue;
+        ++m_nIndex;
+        if (*q == '&') {
+            m_nPending = 0;
+            m_Text.Push(GetCharRef());
+            continue;
+        }
+        if (!HaveByte())
+            break;
+        const unsigned char b = m_pBuffer[m_nIndex];
+        if (b == '?') {
+            ++m_nIndex;
+            SkipLiterial("?>", 2);
+            SkipWhiteSpaces();
+            continue;
+        }
+        if (b == '!') {
+            ++m_nIndex;
+            if (HaveByte()) {
+                const unsigned char kind = m_pBuffer[m_nIndex++];
+                if (kind == '[') {
+                    SkipLiterial("]]>", 3); // CDATA sections are dropped with their content
+                } else if (kind == '-') {
+                    if (HaveByte())
+                        ++m_nIndex;
+                    SkipLiterial("-->", 3);
+                } else {
+                    SkipLiterial(">", 1);
+                }
+            }
+            // Deliberately forgetful: text since the last child does not survive a comment.
+            m_Text.Clear();
+            m_nPending = 0;
+            SkipWhiteSpaces();
+            continue;
+        }
+        if (b == '/') {
+            // Any end tag closes the innermost open element, whatever its name.
+            ++m_nIndex;
+            GetName(m_Prefix, m_Name);
+            SkipWhiteSpaces();
+            if (HaveByte())
+                ++m_nIndex; // taken to be '>'
+            break;
+        }
+        InsertContentSegment(pElement);
+        CXML_Element *pChild = ParseElement(pElement, true, depth + 1);
+        m_Text.Clear();
+        m_nPending = 0;
+        if (pChild) {
+            if (!pElement->InsertSlot(pElement->m_nChildren, CXML_Element::Element, pChild))
+                CXML_Element::Destroy(pChild, m_pAllocator);
+            SkipWhiteSpaces();
+        }
+    }
+    InsertContentSegment(pElement);
+    return pElement;
+}
+
+CXML_Element *CXML_Parser::ParseRoot() { return ParseElement(nullptr, false, 1); }
+
+// ---- Parse entry points -------------------------------------------------------------------
+
+namespace {
+
+CXML_Element *RunParser(IKT_BufferRead *pAccessor, bool bOwned, int keepWhitespace,
+                        long long *parsedSize, _IKT_Allocator *pAllocator)
+{
+    CXML_Parser parser;
+    if (!parser.Init(pAccessor, bOwned, keepWhitespace != 0, pAllocator))
+        return nullptr;
+    CXML_Element *pRoot = parser.ParseRoot();
+    if (parsedSize)
+        *parsedSize = parser.CurrentOffset();
+    return pRoot;
+}
+
+} // namespace
+
+CXML_Element *CXML_Element::Parse(const void *buffer, unsigned size, int keepWhitespace,
+                                  long long *parsedSize, _IKT_Allocator *pAllocator)
+{
+    if (!buffer)
+        size = 0;
+    CXML_DataBufAcc *pAccessor =
+        new (std::nothrow) CXML_DataBufAcc(static_cast<const unsigned char *>(buffer), size);
+    return RunParser(pAccessor, true, keepWhitespace, parsedSize, pAllocator);
+}
+
+CXML_Element *CXML_Element::Parse(IKT_FileRead *pFile, int keepWhitespace, long long *parsedSize,
+                                  _IKT_Allocator *pAllocator)
+{
+    KTASSERT(pFile != nullptr);
+    CXML_DataStmAcc *pAccessor = new (std::nothrow) CXML_DataStmAcc(pFile);
+    return RunParser(pAccessor, true, keepWhitespace, parsedSize, pAllocator);
+}
+
+CXML_Element *CXML_Element::Parse(IKT_BufferRead *pBuffer, int keepWhitespace,
+                                  long long *parsedSize, _IKT_Allocator *pAllocator)
+{
+    return RunParser(pBuffer, false, keepWhitespace, parsedSize, pAllocator);
+}
+
+// ---- attribute map ------------------------------------------------------------------------
+
+CXML_AttrMap::~CXML_AttrMap()
+{
+    // The owning element frees the items with its allocator; nothing may be left here.
+    KTASSERT(m_pItems == nullptr);
+}
+
+CXML_AttrItem &CXML_AttrMap::GetAt(int index) const
+{
+    KTASSERT(index >= 0);
+    KTASSERT(index < m_nSize);
+    return m_pItems[index];
+}
+
+int CXML_AttrMap::FindIndex(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name) const
+{
+    for (int i = 0; i < m_nSize; ++i) {
+        const CXML_AttrItem &item = m_pItems[i];
+        if (CKT_ByteStringC(item.m_AttrName) == name
+            && (prefix.GetLength() == 0 || CKT_ByteStringC(item.m_QSpaceName) == prefix))
+            return i;
+    }
+    return -1;
+}
+
+const CKT_WideStringL *CXML_AttrMap::Lookup(const CKT_ByteStringC &prefix,
+                                            const CKT_ByteStringC &name) const
+{
+    const int i = FindIndex(prefix, name);
+    return i < 0 ? nullptr : &m_pItems[i].m_Value;
+}
+
+void CXML_AttrMap::SetAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
+                         const CKT_WideStringC &value, _IKT_Allocator *pAllocator)
+{
+    const int i = FindIndex(prefix, name);
+    if (i >= 0) {
+        m_pItems[i].m_Value.Set(value, pAllocator);
+        return;
+    }
+    if (!GrowArray(pAllocator, m_pItems, m_nMaxSize, m_nSize + 1))
+        return;
+    CXML_AttrItem *pItem = new (&m_pItems[m_nSize]) CXML_AttrItem();
+    ++m_nSize;
+    pItem->m_QSpaceName.Set(prefix, pAllocator);
+    pItem->m_AttrName.Set(name, pAllocator);
+    pItem->m_Value.Set(value, pAllocator);
+}
+
+void CXML_AttrMap::RemoveAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
+                            _IKT_Allocator *pAllocator)
+{
+    const int i = FindIndex(prefix, name);
+    if (i < 0)
+        return;
+    CXML_AttrItem &item = m_pItems[i];
+    item.m_QSpaceName.Empty(pAllocator);
+    item.m_AttrName.Empty(pAllocator);
+    item.m_Value.Empty(pAllocator);
+    memmove(static_cast<void *>(m_pItems + i), m_pItems + i + 1,
+            sizeof(CXML_AttrItem) * size_t(m_nSize - i - 1));
+    --m_nSize;
+}
+
+void CXML_AttrMap::RemoveAll(_IKT_Allocator *pAllocator)
+{
+    for (int i = 0; i < m_nSize; ++i) {
+        m_pItems[i].m_QSpaceName.Empty(pAllocator);
+        m_pItems[i].m_AttrName.Empty(pAllocator);
+        m_pItems[i].m_Value.Empty(pAllocator);
+    }
+    ktxml::Free(pAllocator, m_pItems);
+    m_pItems = nullptr;
+    m_nSize = 0;
+    m_nMaxSize = 0;
+}
+
+// ---- element ------------------------------------------------------------------------------
+
+void *CXML_Element::operator new(size_t size, _IKT_Allocator *pAllocator) noexcept
+{
+    return ktxml::Alloc(pAllocator, size);
+}
+
+void CXML_Element::operator delete(void *p, _IKT_Allocator *pAllocator)
+{
+    ktxml::Free(pAllocator, p);
+}
+
+void CXML_Element::Destroy(CXML_Element *pElement, _IKT_Allocator *pAllocator)
+{
+    if (!pElement)
+        return;
+    pElement->~CXML_Element();
+    ktxml::Free(pAllocator, pElement);
+}
+
+CXML_Element::CXML_Element(_IKT_Allocator *pAllocator) : m_pAllocator(pAllocator) {}
+
+CXML_Element::CXML_Element(const CKT_ByteStringC &qTag, _IKT_Allocator *pAllocator)
+    : m_pAllocator(pAllocator)
+{
+    SetTag(qTag);
+}
+
+CXML_Element::CXML_Element(const CKT_ByteStringC &prefix, const CKT_ByteStringC &tag,
+                           _IKT_Allocator *pAllocator)
+    : m_pAllocator(pAllocator)
+{
+    SetTag(prefix, tag);
+}
+
+CXML_Element::~CXML_Element() { Empty(); }
+
+void CXML_Element::Empty()
+{
+    m_QSpaceName.Empty(m_pAllocator);
+    m_TagName.Empty(m_pAllocator);
+    m_AttrMap.RemoveAll(m_pAllocator);
+    RemoveChildren();
+}
+
+void CXML_Element::FreeChild(const ChildSlot &slot)
+{
+    if (slot.m_nType == Element) {
+        Destroy(static_cast<CXML_Element *>(slot.m_pChild), m_pAllocator);
+    } else {
+        CXML_Content *pContent = static_cast<CXML_Content *>(slot.m_pChild);
+        pContent->m_Content.Empty(m_pAllocator);
+        ktxml::Free(m_pAllocator, pContent);
+    }
+}
+
+void CXML_Element::RemoveChildren()
+{
+    for (int i = 0; i < m_nChildren; ++i)
+        FreeChild(m_pChildren[i]);
+    ktxml::Free(m_pAllocator, m_pChildren);
+    m_pChildren = nullptr;
+    m_nChildren = 0;
+    m_nMaxChildren = 0;
+}
+
+void CXML_Element::RemoveChild(int index)
+{
+    if (index < 0 || index >= m_nChildren)
+        return;
+    FreeChild(m_pChildren[index]);
+    memmove(m_pChildren + index, m_pChildren + index + 1,
+            sizeof(ChildSlot) * size_t(m_nChildren - index - 1));
+    --m_nChildren;
+}
+
+bool CXML_Element::InsertSlot(int index, int type, void *pChild)
+{
+    if (!GrowArray(m_pAllocator, m_pChildren, m_nMaxChildren, m_nChildren + 1))
+        return false;
+    if (index < 0)
+        index = 0;
+    if (index > m_nChildren)
+        index = m_nChildren;
+    memmove(m_pChildren + index + 1, m_pChildren + index,
+            sizeof(ChildSlot) * size_t(m_nChildren - index));
+    m_pChildren[index].m_nType = type;
+    m_pChildren[index].m_pChild = pChild;
+    ++m_nChildren;
+    return true;
+}
+
+const CXML_Element::ChildSlot *CXML_Element::SlotAt(int index) const
+{
+    return index >= 0 && index < m_nChildren ? &m_pChildren[index] : nullptr;
+}
+
+namespace {
+
+CKT_ByteString JoinQualified(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name)
+{
+    if (prefix.GetLength() == 0)
+        return CKT_ByteString(name);
+    ktxml::ByteBuf buf;
+    buf.Append(prefix.GetPtr(), size_t(prefix.GetLength()));
+    buf.Push(':');
+    buf.Append(name.GetPtr(), size_t(name.GetLength()));
+    return CKT_ByteString(buf.Data(), int(buf.Size()));
+}
+
+} // namespace
+
+CKT_ByteString CXML_Element::GetTagName(bool qualified) const
+{
+    if (!qualified)
+        return CKT_ByteString(CKT_ByteStringC(m_TagName));
+    return JoinQualified(m_QSpaceName, m_TagName);
+}
+
+void CXML_Element::GetTagName(CKT_ByteStringL &tag, bool qualified) const
+{
+    if (!qualified || m_QSpaceName.GetLength() == 0) {
+        tag.Set(m_TagName, m_pAllocator);
+        return;
+    }
+    const CKT_ByteString joined = JoinQualified(m_QSpaceName, m_TagName);
+    tag.Set(CKT_ByteStringC(joined), m_pAllocator);
+}
+
+CKT_ByteString CXML_Element::GetNamespace(bool qualified) const
+{
+    if (qualified)
+        return CKT_ByteString(CKT_ByteStringC(m_QSpaceName));
+    return GetNamespaceURI(m_QSpaceName);
+}
+
+CKT_ByteString CXML_Element::GetNamespaceURI(const CKT_ByteStringC &prefix) const
+{
+    for (const CXML_Element *pElement = this; pElement; pElement = pElement->m_pParent) {
+        const CKT_WideStringL *pValue = prefix.GetLength() == 0
+                                            ? pElement->m_AttrMap.Lookup(CKT_ByteStringC(), "xmlns")
+                                            : pElement->m_AttrMap.Lookup("xmlns", prefix);
+        if (pValue) {
+            ktxml::ByteBuf utf8;
+            for (int i = 0; i < pValue->GetLength(); ++i)
+                ktxml::AppendUTF8(utf8, pValue->GetPtr()[i]);
+            return CKT_ByteString(utf8.Data(), int(utf8.Size()));
+        }
+    }
+    return CKT_ByteString();
+}
+
+void CXML_Element::GetAttrByIndex(int index, CKT_ByteString &prefix, CKT_ByteString &name,
+                                  CKT_WideString &value) const
+{
+    if (index < 0 || index >= m_AttrMap.GetSize())
+        return;
+    const CXML_AttrItem &item = m_AttrMap.GetAt(index);
+    prefix = CKT_ByteString(CKT_ByteStringC(item.m_QSpaceName));
+    name = CKT_ByteString(CKT_ByteStringC(item.m_AttrName));
+    value = CKT_WideString(CKT_WideStringC(item.m_Value));
+}
+
+void CXML_Element::GetAttrByIndex(int index, CKT_ByteStringL &prefix, CKT_ByteStringL &name,
+                                  CKT_WideStringL &value) const
+{
+    if (index < 0 || index >= m_AttrMap.GetSize())
+        return;
+    const CXML_AttrItem &item = m_AttrMap.GetAt(index);
+    prefix.Set(item.m_QSpaceName, m_pAllocator);
+    name.Set(item.m_AttrName, m_pAllocator);
+    value.Set(item.m_Value, m_pAllocator);
+}
+
+const CKT_WideStringL *CXML_Element::GetAttrValuePtr(const CKT_ByteStringC &qName) const
+{
+    CKT_ByteStringC prefix, name;
+    KT_XML_SplitQualifiedName(qName, prefix, name);
+    return m_AttrMap.Lookup(prefix, name);
+}
+
+const CKT_WideStringL *CXML_Element::GetAttrValuePtr(const CKT_ByteStringC &prefix,
+                                                     const CKT_ByteStringC &name) const
+{
+    return m_AttrMap.Lookup(prefix, name);
+}
+
+bool CXML_Element::HasAttr(const CKT_ByteStringC &qName) const
+{
+    return GetAttrValuePtr(qName) != nullptr;
+}
+
+bool CXML_Element::GetAttrValue(const CKT_ByteStringC &qName, CKT_WideString &value) const
+{
+    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
+    if (!pValue)
+        return false;
+    value = CKT_WideString(CKT_WideStringC(*pValue));
+    return true;
+}
+
+bool CXML_Element::GetAttrValue(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
+                                CKT_WideString &value) const
+{
+    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
+    if (!pValue)
+        return false;
+    value = CKT_WideString(CKT_WideStringC(*pValue));
+    return true;
+}
+
+bool CXML_Element::GetAttrInteger(const CKT_ByteStringC &qName, int &value) const
+{
+    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
+    if (!pValue)
+        return false;
+    value = pValue->GetInteger();
+    return true;
+}
+
+bool CXML_Element::GetAttrInteger(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
+                                  int &value) const
+{
+    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
+    if (!pValue)
+        return false;
+    value = pValue->GetInteger();
+    return true;
+}
+
+bool CXML_Element::GetAttrFloat(const CKT_ByteStringC &qName, float &value) const
+{
+    const CKT_WideStringL *pValue = GetAttrValuePtr(qName);
+    if (!pValue)
+        return false;
+    value = pValue->GetFloat();
+    return true;
+}
+
+bool CXML_Element::GetAttrFloat(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name,
+                                float &value) const
+{
+    const CKT_WideStringL *pValue = GetAttrValuePtr(prefix, name);
+    if (!pValue)
+        return false;
+    value = pValue->GetFloat();
+    return true;
+}
+
+int CXML_Element::GetChildType(int index) const
+{
+    const ChildSlot *pSlot = SlotAt(index);
+    return pSlot ? pSlot->m_nType : Invalid;
+}
+
+const CKT_WideStringL *CXML_Element::GetContentPtr(int index) const
+{
+    const ChildSlot *pSlot = SlotAt(index);
+    if (!pSlot || pSlot->m_nType != Content)
+        return nullptr;
+    return &static_cast<const CXML_Content *>(pSlot->m_pChild)->m_Content;
+}
+
+CKT_WideString CXML_Element::GetContent(int index) const
+{
+    const CKT_WideStringL *pText = GetContentPtr(index);
+    return pText ? CKT_WideString(CKT_WideStringC(*pText)) : CKT_WideString();
+}
+
+CXML_Element *CXML_Element::GetElement(int index) const
+{
+    const ChildSlot *pSlot = SlotAt(index);
+    if (!pSlot || pSlot->m_nType != Element)
+        return nullptr;
+    return static_cast<CXML_Element *>(pSlot->m_pChild);
+}
+
+int CXML_Element::CountElements(const CKT_ByteStringC &prefix, const CKT_ByteStringC &tag) const
+{
+    int count = 0;
+    for (int i = 0; i < m_nChildren; ++i) {
+        const CXML_Element *pChild = GetElement(i);
+        if (pChild && CKT_ByteStringC(pChild->m_TagName) == tag
+            && (prefix.GetLength() == 0 || CKT_ByteStringC(pChild->m_QSpaceName) == prefix))
+            ++count;
+    }
+    return count;
+}
+
+CXML_Element *CXML_Element::GetElement(const CKT_ByteStringC &prefix, const CKT_ByteStringC &tag,
+                                       int n) const
+{
+    if (n < 0)
+        return nullptr;
+    for (int i = 0; i < m_nChildren; ++i) {
+        CXML_Element *pChild = GetElement(i);
+        if (pChild && CKT_ByteStringC(pChild->m_TagName) == tag
+            && (prefix.GetLength() == 0 || CKT_ByteStringC(pChild->m_QSpaceName) == prefix)
+            && n-- == 0)
+            return pChild;
+    }
+    return nullptr;
+}
+
+int CXML_Element::FindElement(CXML_Element *pChild) const
+{
+    for (int i = 0; i < m_nChildren; ++i)
+        if (m_pChildren[i].m_nType == Element && m_pChildren[i].m_pChild == pChild)
+            return i;
+    return -1;
+}
+
+void CXML_Element::SetTag(const CKT_ByteStringC &qTag)
+{
+    CKT_ByteStringC prefix, tag;
+    KT_XML_SplitQualifiedName(qTag, prefix, tag);
+    SetTag(prefix, tag);
+}
+
+void CXML_Element::SetTag(const CKT_ByteStringC &prefix, const CKT_ByteStringC &tag)
+{
+    m_QSpaceName.Set(prefix, m_pAllocator);
+    m_TagName.Set(tag, m_pAllocator);
+}
+
+void CXML_Element::SetAttrValue(const CKT_ByteStringC &qName, const CKT_WideStringC &value)
+{
+    CKT_ByteStringC prefix, name;
+    KT_XML_SplitQualifiedName(qName, prefix, name);
+    m_AttrMap.SetAt(prefix, name, value, m_pAllocator);
+}
+
+void CXML_Element::SetAttrValue(const CKT_ByteStringC &qName, int value)
+{
+    wchar_t text[16];
+    int n = 0;
+    unsigned magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
+    wchar_t digits[12];
+    int nd = 0;
+    do {
+        digits[nd++] = wchar_t(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0)
+        text[n++] = L'-';
+    while (nd)
+        text[n++] = digits[--nd];
+    SetAttrValue(qName, CKT_WideStringC(text, n));
+}
+
+void CXML_Element::SetAttrValue(const CKT_ByteStringC &qName, float value)
+{
+    char buf[32];
+    const int n = KT_ftoa(value, buf);
+    wchar_t text[32];
+    for (int i = 0; i < n; ++i)
+        text[i] = wchar_t(buf[i]);
+    SetAttrValue(qName, CKT_WideStringC(text, n));
+}
+
+void CXML_Element::RemoveAttr(const CKT_ByteStringC &qName)
+{
+    CKT_ByteStringC prefix, name;
+    KT_XML_SplitQualifiedName(qName, prefix, name);
+    m_AttrMap.RemoveAt(prefix, name, m_pAllocator);
+}
+
+void CXML_Element::AddChildElement(CXML_Element *pChild) { InsertChildElement(m_nChildren, pChild); }
+
+void CXML_Element::InsertChildElement(int index, CXML_Element *pChild)
+{
+    if (!pChild)
+        return;
+    if (!InsertSlot(index, Element, pChild)) {
+        Destroy(pChild, m_pAllocator); // ownership was handed over either way
+        return;
+    }
+    pChild->m_pParent = this;
+}
+
+void CXML_Element::AddChildContent(const CKT_WideStringC &text, bool bCDATA)
+{
+    InsertChildContent(m_nChildren, text, bCDATA);
+}
+
+void CXML_Element::InsertChildContent(int index, const CKT_WideStringC &text, bool bCDATA)
+{
+    CXML_Content *pContent =
+        static_cast<CXML_Content *>(ktxml::Alloc(m_pAllocator, sizeof(CXML_Content)));
+    if (!pContent)
+        return;
+    new (pContent) CXML_Content();
+    pContent->m_bCDATA = bCDATA ? 1 : 0;
+    pContent->m_Content.Set(text, m_pAllocator);
+    if (!InsertSlot(index, Content, pContent)) {
+        pContent->m_Content.Empty(m_pAllocator);
+        ktxml::Free(m_pAllocator, pContent);
+    }
+}
+
+CXML_Element *CXML_Element::Clone(_IKT_Allocator *pAllocator) const
+{
+    CXML_Element *pClone = new (pAllocator) CXML_Element(m_QSpaceName, m_TagName, pAllocator);
+    if (!pClone)
+        return nullptr;
+    for (int i = 0; i < m_AttrMap.GetSize(); ++i) {
+        const CXML_AttrItem &item = m_AttrMap.GetAt(i);
+        pClone->m_AttrMap.SetAt(item.m_QSpaceName, item.m_AttrName, item.m_Value, pAllocator);
+    }
+    for (int i = 0; i < m_nChildren; ++i) {
+        const ChildSlot &slot = m_pChildren[i];
+        if (slot.m_nType == Element) {
+            CXML_Element *pChild = static_cast<const CXML_Element *>(slot.m_pChild)->Clone(pAllocator);
+            if (pChild)
+                pClone->AddChildElement(pChild);
+        } else {
+            pClone->AddChildContent(static_cast<const CXML_Content *>(slot.m_pChild)->m_Content);
+        }
+    }
+    return pClone;
+}

@@ -1,0 +1,399 @@
+#include "creadermodulemanager.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include "ckt_urlencode.h"
+#include "commandline.h"
+#include "kt_basic.h"
+#include "updaterapp.h"
+
+namespace {
+// Where the catalogue reply is stored, under the temporary folder.
+constexpr char ReplyFileName[] = "/ZandroQuillet/update_tmpfile.xml";
+// The state file, appended directly to readerPath.
+constexpr char StateFileName[] = "UpdaterInfo.xml";
+// Text the state file must hold before it is parsed at all.
+constexpr char StateFileMarker[] = "updater_info";
+// Offset from UTC, in seconds, at which the UTC+8 catalogue endpoint begins; it covers one hour.
+constexpr int Utc8Offset = 8 * 3600;
+constexpr unsigned Utc8Span = 3599;
+
+// Calls visit(localName, value) for each attribute of the element, in document order.
+template <typename Visit>
+void forEachAttribute(CXML_Element *element, Visit visit)
+{
+    const int count = static_cast<int>(element->m_AttrMap.GetSize());
+    for (int i = 0; i < count; ++i) {
+        CKT_ByteString prefix;
+        CKT_ByteString name;
+        CKT_WideString value;
+        element->GetAttrByIndex(i, prefix, name, value);
+        visit(name, Comm::ws2qs(value));
+    }
+}
+
+// The catalogue's flags are true for "true" in any ASCII letter case, and for nothing else.
+bool equalsAsciiNoCase(const QString &text, const char *word)
+{
+    const QString expected = QLatin1String(word);
+    if (text.size() != expected.size())
+        return false;
+    for (int i = 0; i < text.size(); ++i) {
+        ushort unit = text.at(i).unicode();
+        if (unit >= 'A' && unit <= 'Z')
+            unit = static_cast<ushort>(unit - 'A' + 'a');
+        if (unit != expected.at(i).unicode())
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
+{
+    replyFilePath = QDir::tempPath() + QLatin1String(ReplyFileName);
+    const QString url = Comm::catalogueEndpoint(usesUtc8Endpoint()) + GetHttpURL(groupName);
+    Q_UNUSED(bar);
+    qDebug() << "CReaderModuleManager::QueryModuleInfo:strURL: " << url;
+    qDebug() << "CReaderModuleManager::QueryModuleInfo:strTempPathName: " << replyFilePath;
+    if (!QFile::exists(replyFilePath)) {
+        const QString folder = replyFilePath.left(replyFilePath.lastIndexOf(QLatin1Char('/')));
+        if (!QDir().mkpath(folder)) {
+            qDebug() << "can not make path:" << folder;
+            return 1;
+        }
+    }
+    // The downloader is not wired in yet: the query ends at once with what the file holds.
+    QMetaObject::invokeMethod(this, "slotQueryModuleInfoFinish", Qt::QueuedConnection,
+                              Q_ARG(QString, replyFilePath));
+    return 0;
+}
+
+CReaderModuleManager::CReaderModuleManager(QString group, UpdaterApp *controller, QObject *parent)
+    : QObject(parent),
+      groupName(group),
+      readerPath(controller && controller->commandLine
+                     ? controller->commandLine->getReaderPathFromcmd()
+                     : QString()),
+      downloader(nullptr),
+      app(controller)
+{
+}
+
+CReaderModuleManager::~CReaderModuleManager()
+{
+    ReleaseModuleInfo();
+}
+
+bool CReaderModuleManager::usesUtc8Endpoint()
+{
+    const int offset = QDateTime::currentDateTime().offsetFromUtc();
+    // Taken unsigned, offsets below +08:00 wrap to large values and fall outside the span too.
+    return static_cast<unsigned>(offset - Utc8Offset) <= Utc8Span;
+}
+
+QString CReaderModuleManager::GetHttpURL(QString addon)
+{
+    const CSetup_CommandLine *params = app ? app->commandLine : nullptr;
+    const QString product = params ? params->getValue(QLatin1String(Updater::ParamProduct)) : QString();
+    const QString version = params ? params->getValue(QLatin1String(Updater::ParamVersion)) : QString();
+
+    QString query = QLatin1String("/get_addons.php?addon=") + CKT_URLEncode::URLEncode(addon);
+    query += QLatin1String("&product=") + product;
+    if (!version.isEmpty()) {
+        // The service wants the version split in two: up to the second full stop, and the rest.
+        const int first = version.indexOf(QLatin1Char('.'));
+        const int second = version.indexOf(QLatin1Char('.'), first + 1);
+        const QString head = second < 0 ? version : version.left(second);
+        const QString build = second < 0 ? version : version.mid(second + 1);
+        query += QLatin1String("&version=") + head + QLatin1String("&build=") + build;
+    }
+    query += QLatin1String("&platform=x86");
+    query += QLatin1String("&EmbededLanguage=") + QLatin1String("en_us");
+    return query;
+}
+
+void CReaderModuleManager::slotQueryModuleInfoFinish(QString)
+{
+    if (!replyFilePath.isEmpty())
+        OnPaserModuleInfo(replyFilePath);
+    emit sQueryModuleInfoFinish();
+}
+
+MODULEINFO *CReaderModuleManager::AddModule(QString group)
+{
+    MODULEINFO *record = new MODULEINFO;
+    record->group = group;
+    return record;
+}
+
+void CReaderModuleManager::ParseModuleInfo(CXML_Element *element, MODULEINFO *record)
+{
+    struct TextAttribute
+    {
+        const char *name;
+        QString MODULEINFO::*field;
+    };
+    static const TextAttribute textAttributes[] = {
+        {"name", &MODULEINFO::name},
+        {"version", &MODULEINFO::version},
+        {"description", &MODULEINFO::description},
+        {"size", &MODULEINFO::size},
+        {"url", &MODULEINFO::url},
+        {"level", &MODULEINFO::level},
+        {"regkey", &MODULEINFO::regKey},
+        {"module_type", &MODULEINFO::moduleType},
+        {"parent", &MODULEINFO::parent},
+        {"title", &MODULEINFO::title},
+        {"isInternalService", &MODULEINFO::internalService},
+    };
+    struct FlagAttribute
+    {
+        const char *name;
+        bool MODULEINFO::*field;
+    };
+    static const FlagAttribute flagAttributes[] = {
+        {"result", &MODULEINFO::result},
+        {"plugin", &MODULEINFO::plugin},
+        {"isnew", &MODULEINFO::isNew},
+        {"iscommon", &MODULEINFO::isCommon},
+    };
+
+    if (!element || !record)
+        return;
+    forEachAttribute(element, [record](const CKT_ByteString &name, const QString &value) {
+        for (const TextAttribute &attribute : textAttributes) {
+            if (name == attribute.name) {
+                record->*attribute.field = value;
+                return;
+            }
+        }
+        for (const FlagAttribute &attribute : flagAttributes) {
+            if (name == attribute.name) {
+                record->*attribute.field = equalsAsciiNoCase(value, "true");
+                return;
+            }
+        }
+        if (name == "update_mode") {
+            record->updateMode = value.toInt(nullptr, 10);
+        } else if (name == "CorvaneStandard") {
+            record->corvaneStandard = QStringLiteral("TRUE");
+            record->corvaneStandardValue = value;
+        } else if (name == "forcedUpgrade") {
+            // Only a "TRUE" raises the flag; any other value leaves it as it was.
+            if (equalsAsciiNoCase(value, "true"))
+                record->forcedUpgrade = true;
+        }
+    });
+}
+
+void CReaderModuleManager::OnPaserModuleInfo(QString path)
+{
+    ReleaseModuleInfo();
+    const bool listMode = groupName == QLatin1String(Updater::TypeUpdateList);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "Open Reply Xml File failed.";
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    // An empty reply is no answer at all, so the offer is not touched up either.
+    if (bytes.isEmpty())
+        return;
+
+    CXML_Element *root =
+        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    if (root) {
+        const int count = static_cast<int>(root->CountChildren());
+        QVector<_UpdaterInfo *> installed;
+        ParseUpdaterInfo(installed);
+        const QString expressParam =
+            app && app->commandLine ? app->commandLine->getValue(QLatin1String(Updater::ParamExpress))
+                                    : QString();
+        const bool express = expressParam.toInt(nullptr, 10) != 0;
+
+        for (int i = 0; i < count; ++i) {
+            CXML_Element *child = root->GetElement(i);
+            if (!child)
+                continue;
+            MODULEINFO *record = AddModule(groupName);
+            ParseModuleInfo(child, record);
+            const bool available = listMode && CheckModuleAvailable(record, installed);
+            const bool expressDropped =
+                express && (record->name.contains(QLatin1String("OCR_")) ||
+                            record->name == QLatin1String("PDF/A"));
+            if (expressDropped || !record->result || available)
+                delete record;
+            else
+                offeredModules.append(record);
+        }
+        ReleaseUpdaterInfoList(installed);
+        delete root;
+    }
+    DeletePatchUpdate();
+    DeleteZandroCloud();
+}
+
+void CReaderModuleManager::ReleaseModuleInfo()
+{
+    for (MODULEINFO *record : qAsConst(offeredModules))
+        delete record;
+    offeredModules.clear();
+}
+
+int CReaderModuleManager::CompareVersion(QString a, QString b)
+{
+    // Three leading fields, then the whole remainder as the fourth: a short version repeats its
+    // last field and a fifth field spoils the fourth ("4.5" is no integer).
+    const auto fields = [](QString text) {
+        QVector<int> numbers;
+        for (int i = 0; i < 3; ++i) {
+            const int dot = text.indexOf(QLatin1Char('.'));
+            numbers.append((dot < 0 ? text : text.left(dot)).toInt(nullptr, 10));
+            if (dot >= 0)
+                text = text.mid(dot + 1);
+        }
+        numbers.append(text.toInt(nullptr, 10));
+        return numbers;
+    };
+    const QVector<int> left = fields(a);
+    const QVector<int> right = fields(b);
+    for (int i = 0; i < 4; ++i) {
+        if (left[i] != right[i])
+            return left[i] > right[i] ? 1 : -1;
+    }
+    return 0;
+}
+
+void CReaderModuleManager::ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed)
+{
+    installed.clear();
+    QFile file(readerPath + QLatin1String(StateFileName));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text) || file.size() == 0)
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    const int nul = bytes.indexOf('\0');
+    if (!bytes.left(nul < 0 ? bytes.size() : nul).contains(StateFileMarker))
+        return;
+    CXML_Element *root =
+        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    if (!root)
+        return;
+
+    const int count = static_cast<int>(root->CountChildren());
+    for (int i = 0; i < count; ++i) {
+        CXML_Element *element = root->GetElement(i);
+        if (!element)
+            continue;
+        _UpdaterInfo *entry = new _UpdaterInfo;
+        forEachAttribute(element, [entry](const CKT_ByteString &name, const QString &value) {
+            if (name == "name")
+                entry->name = value;
+            else if (name == "version")
+                entry->version = value;
+        });
+        const int pathCount = static_cast<int>(element->CountChildren());
+        for (int j = 0; j < pathCount; ++j) {
+            CXML_Element *pathElement = element->GetElement(j);
+            if (!pathElement)
+                continue;
+            forEachAttribute(pathElement, [entry](const CKT_ByteString &name, const QString &value) {
+                if (name == "path")
+                    entry->paths.append(value);
+            });
+        }
+        installed.append(entry);
+    }
+    delete root;
+}
+
+void CReaderModuleManager::ReleaseUpdaterInfoList(QVector<_UpdaterInfo *> &installed)
+{
+    for (int i = installed.size() - 1; i >= 0; --i)
+        delete installed[i];
+    installed.clear();
+}
+
+bool CReaderModuleManager::CheckUpdaterAvailable(MODULEINFO *record, bool)
+{
+    if (record->moduleType != QLatin1String(Updater::ParamUpdater))
+        return true;
+    const QString readerVersion = app ? app->readerVersion : QString();
+    if (CompareVersion(record->version, readerVersion) <= 0)
+        return true;
+    if (record->url.contains(QLatin1String("MspPatch")))
+        return false;
+    if (record->name.contains(QLatin1String("exe")))
+        return false;
+    return true;
+}
+
+bool CReaderModuleManager::CheckModuleAvailable(MODULEINFO *record,
+                                                QVector<_UpdaterInfo *> &installed)
+{
+    if (record->moduleType == QLatin1String(Updater::ParamUpdater))
+        return CheckUpdaterAvailable(record, false);
+    if (record->isCommon)
+        return true;
+    const _UpdaterInfo *entry = nullptr;
+    for (const _UpdaterInfo *candidate : qAsConst(installed)) {
+        if (candidate && candidate->name == record->name) {
+            entry = candidate;
+            break;
+        }
+    }
+    if (!entry)
+        return false;
+    // The state file's writers are loose with blanks inside version texts; only this test forgives them.
+    QString installedVersion = entry->version;
+    QString offeredVersion = record->version;
+    installedVersion.remove(QLatin1Char(' '));
+    offeredVersion.remove(QLatin1Char(' '));
+    if (CompareVersion(installedVersion, offeredVersion) < 0)
+        return false;
+    for (const QString &path : entry->paths) {
+        if (!QFileInfo::exists(path))
+            return false;
+    }
+    return true;
+}
+
+bool CReaderModuleManager::DeletePatchUpdate()
+{
+    int updaterIndex = -1;
+    int patchIndex = -1;
+    for (int i = 0; i < offeredModules.size(); ++i) {
+        const MODULEINFO *record = offeredModules.at(i);
+        if (!record)
+            continue;
+        if (record->name.contains(QLatin1String("Updater")))
+            updaterIndex = i;
+        if (record->name.contains(QLatin1String("Patch")))
+            patchIndex = i;
+    }
+    if (updaterIndex >= 0 && patchIndex >= 0)
+        delete offeredModules.takeAt(patchIndex);
+    return true;
+}
+
+bool CReaderModuleManager::DeleteZandroCloud()
+{
+    QVector<int> serviceItems;
+    for (int i = 0; i < offeredModules.size(); ++i) {
+        const MODULEINFO *record = offeredModules.at(i);
+        if (record && record->updateMode == 2 && record->internalService.startsWith(QLatin1String("TRUE")))
+            serviceItems.append(i);
+    }
+    // From the highest index down, so the indices still to come stay valid.
+    for (int i = serviceItems.size() - 1; i >= 0; --i)
+        delete offeredModules.takeAt(serviceItems.at(i));
+    return true;
+}

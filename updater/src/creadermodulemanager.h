@@ -1,0 +1,86 @@
+// The update catalogue: asks the catalogue service which modules are on offer, turns its XML
+// reply into MODULEINFO records and keeps those that are to be offered.
+//
+// The reply is a document whose root's child elements are modules, one record each, in document
+// order; module attributes are matched on their exact, case-sensitive local name. A record is
+// offered when the service says "result" true, the express filter lets it through and the state
+// file "UpdaterInfo.xml" does not show it already installed. Two clean-up rules then withdraw a
+// patch that comes with an updater update and the internal service's service-mode items.
+#ifndef UPDATER_SRC_CREADERMODULEMANAGER_H
+#define UPDATER_SRC_CREADERMODULEMANAGER_H
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include "updatedefine.h"
+
+class CXML_Element;
+class QHttpDownLoadS;
+class QProgressBar;
+class UpdaterApp;
+
+class CReaderModuleManager : public QObject
+{
+    Q_OBJECT
+public:
+    // Requires: controller is the run controller (its command-line object gives readerPath).
+    CReaderModuleManager(QString group, UpdaterApp *controller, QObject *parent = nullptr);
+    // Deletes the downloader and every offered record.
+    ~CReaderModuleManager() override;
+
+    // Starts fetching the catalogue reply into replyFilePath, driving bar. Returns 0 once the
+    // download has started, 1 when the reply's folder cannot be created. The second argument is
+    // not used.
+    int QueryModuleInfo(QProgressBar *bar, bool unused = false);
+    // The query part of the catalogue address, from "/get_addons.php?addon=" on.
+    QString GetHttpURL(QString addon);
+    // True when the local time's offset from UTC lies from +08:00:00 to +08:59:59, which picks
+    // the UTC+8 catalogue endpoint.
+    static bool usesUtc8Endpoint();
+
+    // A blank record of the group; the caller owns it until it joins offeredModules.
+    MODULEINFO *AddModule(QString group);
+    // Fills record from the element's attributes; a null element does nothing.
+    void ParseModuleInfo(CXML_Element *element, MODULEINFO *record);
+    // The catalogue pass over the reply file at path: offeredModules is rebuilt from it.
+    void OnPaserModuleInfo(QString path);
+    // Deletes every offered record and empties the list.
+    void ReleaseModuleInfo();
+
+    // 1 when a is the higher version, 0 when equal, -1 when lower; four numeric fields each.
+    static int CompareVersion(QString a, QString b);
+    // Appends one entry per module of the state file to installed (which must come empty); a
+    // missing or malformed state file leaves it empty. The entries are the caller's to release.
+    void ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed);
+    // Deletes every entry, last first.
+    void ReleaseUpdaterInfoList(QVector<_UpdaterInfo *> &installed);
+    // True when an "updater" record needs no update. The flag is not consulted.
+    bool CheckUpdaterAvailable(MODULEINFO *record, bool unused);
+    // True when the record is already available on this machine and is not to be offered.
+    bool CheckModuleAvailable(MODULEINFO *record, QVector<_UpdaterInfo *> &installed);
+
+    // Withdraws the last patch when an updater update is on offer too. Always true.
+    bool DeletePatchUpdate();
+    // Withdraws the internal service's service-mode items. Always true.
+    bool DeleteZandroCloud();
+
+signals:
+    // The query has ended and offeredModules holds its result.
+    void sQueryModuleInfoFinish();
+
+public slots:
+    // Runs the catalogue pass on replyFilePath, then emits sQueryModuleInfoFinish.
+    void slotQueryModuleInfoFinish(QString);
+
+public:
+    QString groupName;
+    QString replyFilePath;
+    QString readerPath;
+    QHttpDownLoadS *downloader;
+    UpdaterApp *app;
+    // The records kept by the last pass, in reply order; owned.
+    QVector<MODULEINFO *> offeredModules;
+};
+
+#endif // UPDATER_SRC_CREADERMODULEMANAGER_H

@@ -1,0 +1,84 @@
+#include "dlgupdatechecking.h"
+
+#include <QDebug>
+#include <QTimer>
+
+#include "creadermodulemanager.h"
+#include "ui_dlgupdatechecking.h"
+
+DlgUpdateChecking::DlgUpdateChecking(const QString &, QWidget *parent)
+    : QDialog(parent),
+      ui(new Ui_DlgUpdateChecking),
+      timeoutTimer(nullptr),
+      moduleManager(nullptr),
+      checkResult(-1)
+{
+    ui->setupUi(this);
+}
+
+DlgUpdateChecking::~DlgUpdateChecking()
+{
+    deleteTimer();
+    delete ui;
+}
+
+void DlgUpdateChecking::setModuleManager(CReaderModuleManager *manager)
+{
+    moduleManager = manager;
+}
+
+void DlgUpdateChecking::startTimer(int milliseconds)
+{
+    if (!timeoutTimer) {
+        timeoutTimer = new QTimer(this);
+        connect(timeoutTimer, &QTimer::timeout, this, &DlgUpdateChecking::timeOut);
+    }
+    timeoutTimer->start(milliseconds);
+}
+
+void DlgUpdateChecking::startUpdateCheck()
+{
+    if (!moduleManager)
+        return;
+    startTimer(TimeoutMs);
+    connect(moduleManager, &CReaderModuleManager::sQueryModuleInfoFinish, this,
+            &DlgUpdateChecking::checkFinsh, Qt::UniqueConnection);
+    moduleManager->QueryModuleInfo(ui->progressBar);
+}
+
+void DlgUpdateChecking::checkFinsh()
+{
+    // A reply that ended short of 100 (failed, or of unknown length) is no success: the dialog
+    // stays open for the user to cancel, with no time-out left to close it.
+    if (ui->progressBar->value() >= 100) {
+        checkResult = 1;
+        reject();
+    }
+    deleteTimer();
+}
+
+void DlgUpdateChecking::on_cancelButton_clicked()
+{
+    checkResult = 0;
+    deleteTimer();
+    reject();
+}
+
+void DlgUpdateChecking::timeOut()
+{
+    qDebug() << "Update Time out";
+    if (checkResult != -1)
+        return;
+    deleteTimer();
+    reject();
+}
+
+void DlgUpdateChecking::deleteTimer()
+{
+    // timeOut runs inside the timer's own signal, so the timer is released through the event loop.
+    if (timeoutTimer) {
+        timeoutTimer->stop();
+        timeoutTimer->deleteLater();
+        timeoutTimer = nullptr;
+    }
+}
