@@ -1,0 +1,583 @@
+#include <QtTest>
+
+#include "ktfzip.h"
+#include "testenv.h"
+
+// One packed file: its name in the table and its content.
+typedef QList<QPair<QByteArray, QByteArray>> Items;
+typedef QMap<QString, QByteArray> Files;
+Q_DECLARE_METATYPE(Items)
+Q_DECLARE_METATYPE(Files)
+
+namespace {
+enum Damage {
+    NoDamage,
+    EmptyFile,
+    Only27Bytes,
+    WrongMagic,
+    PayloadByteChanged, // CRC left as it was
+    StreamCut,          // CRC recomputed
+    StreamCorrupted,    // CRC recomputed
+    StreamLengthTooLarge,
+    TableCut,
+    LastEntryTooLarge,
+    NamePatched, // bytes "from" replaced by "to" in the table, CRC recomputed
+};
+
+QString tempRoot()
+{
+    return QDir::tempPath();
+}
+
+QString unpackFolder()
+{
+    return tempRoot() + "/ZandroQuillet/uncompress/";
+}
+
+QString tool(const char *name)
+{
+    if (QByteArray(name) == "zandro-pack")
+        return QStringLiteral(ZANDRO_PACK);
+    return QStandardPaths::findExecutable(QString::fromLatin1(name));
+}
+
+// Runs a program to its end; stdout goes to outFile when given.
+bool run(const QString &program, const QStringList &args, const QString &outFile = QString())
+{
+    if (program.isEmpty())
+        return false;
+    QProcess process;
+    if (!outFile.isEmpty())
+        process.setStandardOutputFile(outFile);
+    process.start(program, args);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        qWarning() << program << args << process.readAllStandardError();
+        return false;
+    }
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+quint32 le32(const QByteArray &bytes, int at)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
+}
+
+void setLe32(QByteArray &bytes, int at, quint32 value)
+{
+    qToLittleEndian<quint32>(value, bytes.data() + at);
+}
+
+// Recomputes the header's CRC after an edit, so only the edit itself is wrong.
+void reseal(QByteArray &package)
+{
+    const QByteArray rest = package.mid(CKT_Fzip::HeaderSize);
+    setLe32(package, 8, CKT_Fzip::RunCRC32(reinterpret_cast<const unsigned char *>(rest.constData()),
+                                           size_t(rest.size()), 0x19780625));
+}
+
+// Text and binary that compress like real files, the same on every run.
+QByteArray sampleData(int size, quint32 seed)
+{
+    static const char *const words[] = {"reader ", "page ", "annotation ", "font ", "stream ",
+                                        "xref ", "object\n", "0 obj ", "endobj\n", "%PDF-1.7\n"};
+    QByteArray data;
+    data.reserve(size);
+    quint32 state = seed * 2654435761u + 1;
+    while (data.size() < size) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        if (state % 7 == 0)
+            data.append(char(state >> 8)).append(char(state >> 16));
+        else
+            data.append(words[state % 10]);
+    }
+    data.truncate(size);
+    return data;
+}
+
+QByteArray concatenated(const Items &items)
+{
+    QByteArray all;
+    for (const auto &item : items)
+        all += item.second;
+    return all;
+}
+
+// Writes each item's content to its own source file and returns the arguments that pack them
+// under their names.
+QStringList itemArguments(const Items &items)
+{
+    QDir().mkpath(tempRoot() + "/src");
+    QStringList args;
+    for (int i = 0; i < items.size(); ++i) {
+        const QString source = tempRoot() + "/src/" + QString::number(i);
+        writeFile(source, items.at(i).second);
+        args << "--name" << QString::fromUtf8(items.at(i).first) << source;
+    }
+    return args;
+}
+
+// Packs the items with zandro-pack; an empty array when the tool failed.
+QByteArray pack(const Items &items, const QStringList &options = {"--no-setup", "--preset", "1"})
+{
+    const QString package = tempRoot() + "/built.zup";
+    QFile::remove(package);
+    if (!run(tool("zandro-pack"), QStringList{"create"} + options + QStringList{package} +
+                                      itemArguments(items)))
+        return QByteArray();
+    return readFile(package);
+}
+
+QByteArray damaged(QByteArray package, int damage, const QByteArray &from, const QByteArray &to)
+{
+    const int streamLength = int(le32(package, 16));
+    const int streamStart = CKT_Fzip::HeaderSize;
+    switch (damage) {
+    case EmptyFile:
+        return QByteArray();
+    case Only27Bytes:
+        return package.left(27);
+    case WrongMagic:
+        setLe32(package, 0, 0x19780626);
+        return package;
+    case PayloadByteChanged:
+        package[package.size() - 1] = char(package.at(package.size() - 1) ^ 0x01);
+        return package;
+    case StreamCut:
+        package.remove(streamStart + streamLength - 16, 16);
+        setLe32(package, 16, quint32(streamLength - 16));
+        break;
+    case StreamCorrupted:
+        package[streamStart + streamLength / 2] = char(package.at(streamStart + streamLength / 2) ^ 0x55);
+        break;
+    case StreamLengthTooLarge:
+        setLe32(package, 16, quint32(package.size() - CKT_Fzip::HeaderSize + 1));
+        break;
+    case TableCut:
+        package.chop(3);
+        break;
+    case LastEntryTooLarge:
+        setLe32(package, package.size() - 4, le32(package, package.size() - 4) + 1);
+        break;
+    case NamePatched: {
+        const int at = package.indexOf(from, streamStart + streamLength);
+        if (at < 0 || from.size() != to.size())
+            return QByteArray("<patch not found>");
+        package.replace(at, from.size(), to);
+        break;
+    }
+    default:
+        break;
+    }
+    reseal(package);
+    return package;
+}
+
+bool tempFilesExist()
+{
+    return QFile::exists(unpackFolder() + "infile_tmp") ||
+           QFile::exists(unpackFolder() + "outfile_tmp") ||
+           QFile::exists(unpackFolder() + "fileover_tmp");
+}
+
+// Files under the folder, relative to it, excluding the three temporary files.
+QStringList writtenFiles(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = QDir(folder).relativeFilePath(it.next());
+        if (!path.endsWith("_tmp"))
+            found << path;
+    }
+    found.sort();
+    return found;
+}
+} // namespace
+
+class TestKtFzip : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void crc_data();
+    void crc();
+    void crcTable();
+    void unpacksPackageWithSetup();
+    void damagedPackages_data();
+    void damagedPackages();
+    void peerEncoders_data();
+    void peerEncoders();
+    void packedStreamDecodesWithPeers_data();
+    void packedStreamDecodesWithPeers();
+    void unzipFileToFile_data();
+    void unzipFileToFile();
+    void packToolListsTable();
+    void packToolRefuses_data();
+    void packToolRefuses();
+};
+
+void TestKtFzip::init()
+{
+    QDir(tempRoot() + "/ZandroQuillet").removeRecursively();
+    QDir(tempRoot() + "/src").removeRecursively();
+    QVERIFY(QDir().mkpath(unpackFolder()));
+}
+
+void TestKtFzip::crc_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<quint32>("expected");
+    QTest::newRow("empty") << QByteArray() << 0u;
+    QTest::newRow("abc") << QByteArray("abc") << 0xF4AE1735u;
+    QTest::newRow("digits") << QByteArray("123456789") << 0x2C46E376u;
+}
+
+void TestKtFzip::crc()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(quint32, expected);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
+    QCOMPARE(CKT_Fzip::RunCRC32(bytes, size_t(data.size()), 0x19780625), expected);
+
+    // Carried over two pieces it must give the same value as in one call.
+    quint32 table[256];
+    CKT_Fzip::BuildTable64(0x19780625, table);
+    const size_t half = size_t(data.size()) / 2;
+    const quint32 first = CKT_Fzip::ContinueCRC32(0, bytes, half, table);
+    QCOMPARE(CKT_Fzip::ContinueCRC32(first, bytes + half, size_t(data.size()) - half, table),
+             expected);
+}
+
+void TestKtFzip::crcTable()
+{
+    // Entries checked against a bit-by-bit CRC of the single byte.
+    quint32 table[256];
+    CKT_Fzip::BuildTable64(0x19780625, table);
+    QCOMPARE(table[0], 0u);
+    QCOMPARE(table[1], 0x19780625u);
+    QCOMPARE(table[2], 0x32F00C4Au);
+    QCOMPARE(table[128], 0x12233B3Cu);
+    QCOMPARE(table[255], 0x14EA2FCBu);
+}
+
+void TestKtFzip::unpacksPackageWithSetup()
+{
+    QVERIFY(QDir().mkpath(unpackFolder() + "lib"));
+    const Items items{{"reader.bin", sampleData(300000, 1)},
+                      {"lib/libpage.so", sampleData(70000, 2)},
+                      {"empty.txt", QByteArray()},
+                      {"notes & <more>.txt", "x"}};
+    const QByteArray package = pack(items, {"--preset", "1"});
+    QVERIFY(!package.isEmpty());
+    QVERIFY(writeFile(tempRoot() + "/ZandroQuillet/good.zup", package));
+
+    CKT_Fzip fzip;
+    LogCapture log;
+    // The destination without its trailing "/" gets one added before each name.
+    QString dest = unpackFolder();
+    dest.chop(1);
+    QCOMPARE(fzip.Unzip2(tempRoot() + "/ZandroQuillet/good.zup", dest), 1);
+    QCOMPARE(log.count("28"), 1);
+    for (const auto &item : items)
+        QCOMPARE(readFile(unpackFolder() + QString::fromUtf8(item.first)), item.second);
+    QCOMPARE(readFile(unpackFolder() + "Setup.xml"),
+             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<setup>\n"
+                        "  <file name=\"reader.bin\" parameter=\"\" iscommon=\"false\"/>\n"
+                        "  <file name=\"lib/libpage.so\" parameter=\"\" iscommon=\"false\"/>\n"
+                        "  <file name=\"empty.txt\" parameter=\"\" iscommon=\"false\"/>\n"
+                        "  <file name=\"notes &amp; &lt;more&gt;.txt\" parameter=\"\" "
+                        "iscommon=\"false\"/>\n"
+                        "</setup>\n"));
+    QVERIFY(!tempFilesExist());
+
+    // A missing destination is created, one level deep only.
+    const QByteArray flat = pack({{"only.txt", "x"}});
+    QVERIFY(writeFile(tempRoot() + "/flat.zup", flat));
+    QCOMPARE(fzip.Unzip2(tempRoot() + "/flat.zup", tempRoot() + "/fresh"), 1);
+    QCOMPARE(readFile(tempRoot() + "/fresh/only.txt"), QByteArray("x"));
+    QCOMPARE(fzip.Unzip2(tempRoot() + "/flat.zup", tempRoot() + "/deeper/fresh"), 0);
+    QVERIFY(!QFile::exists(tempRoot() + "/deeper"));
+
+    QCOMPARE(fzip.Unzip2(tempRoot() + "/missing.zup", unpackFolder()), -3);
+}
+
+void TestKtFzip::damagedPackages_data()
+{
+    QTest::addColumn<Items>("items");
+    QTest::addColumn<int>("damage");
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<int>("result");
+    // Every file the destination must hold afterwards, with its content.
+    QTest::addColumn<Files>("expected");
+
+    const Items two{{"a.txt", sampleData(20000, 3)}, {"b.bin", sampleData(9000, 4)}};
+    const Files none;
+    QTest::newRow("empty file") << two << int(EmptyFile) << QByteArray() << QByteArray() << -1 << none;
+    QTest::newRow("27 bytes") << two << int(Only27Bytes) << QByteArray() << QByteArray() << -1 << none;
+    QTest::newRow("wrong magic") << two << int(WrongMagic) << QByteArray() << QByteArray() << -1 << none;
+    QTest::newRow("payload byte changed")
+        << two << int(PayloadByteChanged) << QByteArray() << QByteArray() << -2 << none;
+    QTest::newRow("stream cut, CRC correct")
+        << two << int(StreamCut) << QByteArray() << QByteArray() << -4 << none;
+    QTest::newRow("stream corrupted, CRC correct")
+        << two << int(StreamCorrupted) << QByteArray() << QByteArray() << -4 << none;
+    QTest::newRow("stream length beyond the file")
+        << two << int(StreamLengthTooLarge) << QByteArray() << QByteArray() << -5 << none;
+    QTest::newRow("table cut short")
+        << two << int(TableCut) << QByteArray() << QByteArray() << -5 << none;
+    QTest::newRow("entry size beyond the data")
+        << two << int(LastEntryTooLarge) << QByteArray() << QByteArray() << -5 << none;
+    QTest::newRow("count 0") << Items() << int(NoDamage) << QByteArray() << QByteArray() << 1 << none;
+
+    const Items withEscape{{"ok.txt", "fine"}, {"xx/up.txt", "evil"}, {"after.txt", "late"}};
+    QTest::newRow("name with ..") << withEscape << int(NamePatched) << QByteArray("xx/up.txt")
+                                  << QByteArray("../up.txt") << 0 << Files{{"ok.txt", "fine"}};
+    const QString absolute = tempRoot() + "/abs.txt";
+    const QByteArray absName = absolute.toUtf8();
+    QTest::newRow("absolute name")
+        << Items{{"ok.txt", "fine"}, {"x" + absName.mid(1), "evil"}} << int(NamePatched)
+        << QByteArray("x" + absName.mid(1)) << absName << 0 << Files{{"ok.txt", "fine"}};
+
+    const QByteArray longName(255, 'n');
+    QTest::newRow("255-byte name") << Items{{longName, "long"}} << int(NoDamage) << QByteArray()
+                                   << QByteArray() << 1 << Files{{QString(longName), "long"}};
+    QTest::newRow("zero byte in name")
+        << Items{{"cutXtail.txt", "short"}} << int(NamePatched) << QByteArray("cutXtail.txt")
+        << QByteArray("cut\0tail.txt", 12) << 1 << Files{{"cut", "short"}};
+    QTest::newRow("missing subfolder")
+        << Items{{"first.txt", "one"}, {"missing/second.txt", "two"}, {"third.txt", "three"}}
+        << int(NoDamage) << QByteArray() << QByteArray() << 0 << Files{{"first.txt", "one"}};
+    QTest::newRow("same name twice keeps the longer tail")
+        << Items{{"same.txt", "AAAAAA"}, {"same.txt", "bb"}} << int(NoDamage) << QByteArray()
+        << QByteArray() << 1 << Files{{"same.txt", "bbAAAA"}};
+}
+
+void TestKtFzip::damagedPackages()
+{
+    QFETCH(Items, items);
+    QFETCH(int, damage);
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(int, result);
+    QFETCH(Files, expected);
+
+    const QByteArray good = pack(items);
+    QVERIFY(!good.isEmpty());
+    const QString packagePath = tempRoot() + "/ZandroQuillet/package.zup";
+    QVERIFY(writeFile(packagePath, damaged(good, damage, from, to)));
+
+    CKT_Fzip fzip;
+    QCOMPARE(fzip.Unzip2(packagePath, unpackFolder()), result);
+    QStringList names = expected.keys();
+    names.sort();
+    QCOMPARE(writtenFiles(unpackFolder()), names);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(readFile(unpackFolder() + it.key()), it.value());
+    // Nothing may land beside the destination or at an absolute path.
+    QCOMPARE(writtenFiles(tempRoot() + "/ZandroQuillet"),
+             QStringList{"package.zup"} + [&] {
+                 QStringList inside;
+                 for (const QString &name : names)
+                     inside << "uncompress/" + name;
+                 return inside;
+             }());
+    QVERIFY(!QFile::exists(tempRoot() + "/abs.txt"));
+    if (result == 1)
+        QVERIFY(!tempFilesExist());
+    if (result == -4)
+        QCOMPARE(QFileInfo(unpackFolder() + "outfile_tmp").size(), 0);
+}
+
+void TestKtFzip::peerEncoders_data()
+{
+    QTest::addColumn<QString>("encoder");
+    QTest::addColumn<QStringList>("args"); // IN and OUT stand for the paths
+    QTest::addColumn<bool>("toStdout");
+    QTest::newRow("xz --format=lzma") << "xz" << QStringList{"--format=lzma", "-1", "-c", "IN"} << true;
+    QTest::newRow("lzma_alone, size in header")
+        << "lzma_alone" << QStringList{"e", "IN", "OUT", "-d20"} << false;
+    QTest::newRow("lzma_alone, end marker")
+        << "lzma_alone" << QStringList{"e", "IN", "OUT", "-d20", "-eos"} << false;
+}
+
+void TestKtFzip::peerEncoders()
+{
+    QFETCH(QString, encoder);
+    QFETCH(QStringList, args);
+    QFETCH(bool, toStdout);
+
+    const Items items{{"Setup.xml", "<setup><file name=\"app.bin\"/></setup>"},
+                      {"app.bin", sampleData(400000, 5)},
+                      {"empty", QByteArray()},
+                      {"tail.txt", sampleData(3000, 6)}};
+    const QString input = tempRoot() + "/src/all";
+    const QString stream = tempRoot() + "/src/all.lzma";
+    const QStringList packArgs = itemArguments(items);
+    QVERIFY(writeFile(input, concatenated(items)));
+    args.replaceInStrings("IN", input).replaceInStrings("OUT", stream);
+    QVERIFY2(run(tool(qPrintable(encoder)), args, toStdout ? stream : QString()),
+             qPrintable(encoder));
+
+    const QString package = tempRoot() + "/peer.zup";
+    QVERIFY(run(tool("zandro-pack"),
+                QStringList{"create", "--stream", stream, package} + packArgs));
+    CKT_Fzip fzip;
+    QCOMPARE(fzip.Unzip2(package, unpackFolder()), 1);
+    for (const auto &item : items)
+        QVERIFY2(readFile(unpackFolder() + QString::fromUtf8(item.first)) == item.second,
+                 item.first.constData());
+}
+
+void TestKtFzip::packedStreamDecodesWithPeers_data()
+{
+    QTest::addColumn<QString>("decoder");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("toStdout");
+    QTest::newRow("xz --format=lzma -d") << "xz" << QStringList{"--format=lzma", "-d", "-c", "IN"} << true;
+    // The classic decoder stops at the size in the header.
+    QTest::newRow("lzma_alone d") << "lzma_alone" << QStringList{"d", "IN", "OUT"} << false;
+}
+
+void TestKtFzip::packedStreamDecodesWithPeers()
+{
+    QFETCH(QString, decoder);
+    QFETCH(QStringList, args);
+    QFETCH(bool, toStdout);
+
+    const Items items{{"one.bin", sampleData(250000, 7)}, {"two.txt", sampleData(1000, 8)}};
+    const QByteArray package = pack(items);
+    QVERIFY(!package.isEmpty());
+    const QString stream = tempRoot() + "/src/cut.lzma";
+    const QString output = tempRoot() + "/src/cut.out";
+    QVERIFY(writeFile(stream, package.mid(CKT_Fzip::HeaderSize, int(le32(package, 16)))));
+    args.replaceInStrings("IN", stream).replaceInStrings("OUT", output);
+    QVERIFY(run(tool(qPrintable(decoder)), args, toStdout ? output : QString()));
+    QCOMPARE(readFile(output), concatenated(items));
+}
+
+void TestKtFzip::unzipFileToFile_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<bool>("outputFolderExists");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("sameData"); // output equals the original, else it is empty
+
+    QTest::newRow("intact") << "none" << true << 1 << true;
+    // Only the low 32 bits of the size field count.
+    QTest::newRow("high size bits set") << "high bits" << true << 1 << true;
+    QTest::newRow("size larger than the data") << "size+1" << true << 0 << false;
+    QTest::newRow("stream cut short") << "cut" << true << 0 << false;
+    QTest::newRow("header cut short") << "header only" << true << 0 << false;
+    QTest::newRow("output cannot be created") << "none" << false << 0 << false;
+}
+
+void TestKtFzip::unzipFileToFile()
+{
+    QFETCH(QString, edit);
+    QFETCH(bool, outputFolderExists);
+    QFETCH(int, result);
+    QFETCH(bool, sameData);
+
+    const QByteArray original = sampleData(150000, 9);
+    const QString input = tempRoot() + "/src/in";
+    const QString stream = tempRoot() + "/src/in.lzma";
+    QVERIFY(QDir().mkpath(tempRoot() + "/src"));
+    QVERIFY(writeFile(input, original));
+    QVERIFY(run(tool("lzma_alone"), {"e", input, stream, "-d18"}));
+    QByteArray bytes = readFile(stream);
+    if (edit == "high bits")
+        setLe32(bytes, 9, 1);
+    else if (edit == "size+1")
+        setLe32(bytes, 5, le32(bytes, 5) + 1);
+    else if (edit == "cut")
+        bytes.chop(40);
+    else if (edit == "header only")
+        bytes.truncate(9);
+    QVERIFY(writeFile(stream, bytes));
+
+    const QString output = outputFolderExists ? tempRoot() + "/src/out" : tempRoot() + "/no/out";
+    CKT_Fzip fzip;
+    QCOMPARE(fzip.UnzipFileToFile(stream, output), result);
+    if (outputFolderExists)
+        QCOMPARE(readFile(output), sameData ? original : QByteArray());
+    QCOMPARE(fzip.UnzipFileToFile(tempRoot() + "/src/absent.lzma", tempRoot() + "/src/out2"), 0);
+    QVERIFY(!QFile::exists(tempRoot() + "/src/out2"));
+}
+
+void TestKtFzip::packToolListsTable()
+{
+    const QByteArray package = pack({{"a.txt", "hello"}, {"sub/b.bin", QByteArray(3000, 'b')}},
+                                    {"--preset", "0"});
+    QVERIFY(!package.isEmpty());
+    // The fields no reader looks at, and each entry's ignored byte, are written as zeros.
+    QCOMPARE(le32(package, 4), 0u);
+    QCOMPARE(le32(package, 12), 0u);
+    QCOMPARE(package.mid(20, 8), QByteArray(8, '\0'));
+    // The LZMA header carries the real total size: Setup.xml plus both files.
+    const int streamStart = CKT_Fzip::HeaderSize;
+
+    QProcess lister;
+    lister.start(tool("zandro-pack"), {"list", tempRoot() + "/built.zup"});
+    QVERIFY(lister.waitForFinished(60000));
+    QCOMPARE(lister.exitCode(), 0);
+    const QList<QByteArray> lines = lister.readAllStandardOutput().split('\n');
+    QVERIFY2(lines.size() >= 6, lines.join('|').constData());
+    QVERIFY(lines.at(0).startsWith("stream: " + QByteArray::number(le32(package, 16)) + " bytes"));
+    QCOMPARE(lines.at(1).right(9), QByteArray("(matches)"));
+    QCOMPARE(lines.at(2), QByteArray("entries: 3"));
+    QVERIFY(lines.at(3).endsWith("\tSetup.xml"));
+    QCOMPARE(lines.at(4), QByteArray("5\ta.txt"));
+    QCOMPARE(lines.at(5), QByteArray("3000\tsub/b.bin"));
+    const quint64 total = lines.at(3).split('\t').first().toULongLong() + 5 + 3000;
+    QCOMPARE(qFromLittleEndian<quint64>(package.constData() + streamStart + 5), total);
+    const int tableStart = streamStart + int(le32(package, 16));
+    QCOMPARE(package.at(tableStart + 3), '\0');
+}
+
+void TestKtFzip::packToolRefuses_data()
+{
+    QTest::addColumn<QStringList>("args"); // FILE stands for an existing source file
+    QTest::newRow("name with ..") << QStringList{"--name", "../x", "FILE"};
+    QTest::newRow("absolute name") << QStringList{"--name", "/x", "FILE"};
+    QTest::newRow("256-byte name") << QStringList{"--name", QString(256, 'n'), "FILE"};
+    QTest::newRow("missing file") << QStringList{"FILE.absent"};
+    QTest::newRow("stream with another size") << QStringList{"--stream", "FILE.lzma", "FILE"};
+}
+
+void TestKtFzip::packToolRefuses()
+{
+    QFETCH(QStringList, args);
+    const QString source = tempRoot() + "/src/file";
+    QVERIFY(QDir().mkpath(tempRoot() + "/src"));
+    QVERIFY(writeFile(source, "content"));
+    // A stream of other data whose header states its size.
+    QVERIFY(writeFile(tempRoot() + "/src/other", "other content"));
+    QVERIFY(run(tool("lzma_alone"), {"e", tempRoot() + "/src/other", source + ".lzma"}));
+    args.replaceInStrings("FILE", source);
+    const QString package = tempRoot() + "/refused.zup";
+    QProcess packer;
+    packer.start(tool("zandro-pack"), QStringList{"create", package} + args);
+    QVERIFY(packer.waitForFinished(60000));
+    QCOMPARE(packer.exitCode(), 1);
+    QVERIFY(!packer.readAllStandardError().isEmpty());
+    QVERIFY(!QFile::exists(package));
+}
+
+ZANDRO_TEST_MAIN(TestKtFzip)
+#include "tst_ktfzip.moc"
