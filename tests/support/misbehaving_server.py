@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""HTTP server on 127.0.0.1 that misbehaves on demand, for the tests.
+
+Prints "PORT <n>" on its first output line once it listens. Request paths:
+  /chunked/<n>                  200, chunked transfer coding, n body bytes, no Content-Length
+  /close/<n>                    200, no Content-Length, n body bytes, then the connection closes
+  /drop/<total>/<sent>          200, Content-Length total, sent bytes, then the connection closes
+  /stall/<total>/<sent>[/<ms>]  200, Content-Length total, waits ms, sends sent bytes (the last
+                                one 150 ms after the others), then holds the connection open
+                                until the client goes away
+  /status/<code>                that status with a small body of announced length
+Body byte i is always i % 251. With --silent every connection is accepted and left unanswered.
+"""
+import argparse
+import socket
+import sys
+import threading
+import time
+
+PATTERN = bytes(i % 251 for i in range(251))
+
+
+def body(length, start=0):
+    out = bytearray()
+    offset = start % 251
+    while len(out) < length:
+        out += PATTERN[offset:]
+        offset = 0
+    return bytes(out[:length])
+
+
+def read_request(conn):
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = conn.recv(4096)
+        if not chunk:
+            return None
+        data += chunk
+    line = data.split(b"\r\n", 1)[0].decode("latin-1")
+    parts = line.split(" ")
+    return parts[1] if len(parts) >= 2 else "/"
+
+
+def hold_open(conn):
+    try:
+        while conn.recv(4096):
+            pass
+    except OSError:
+        pass
+
+
+def answer(conn, path):
+    parts = [p for p in path.split("?")[0].split("/") if p]
+    kind = parts[0] if parts else ""
+    nums = [int(p) for p in parts[1:]]
+    if kind == "chunked":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n")
+        data = body(nums[0])
+        step = max(1, len(data) // 3)
+        for i in range(0, len(data), step):
+            piece = data[i:i + step]
+            conn.sendall(b"%x\r\n" % len(piece) + piece + b"\r\n")
+        conn.sendall(b"0\r\n\r\n")
+    elif kind == "close":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body(nums[0]))
+    elif kind == "drop":
+        total, sent = nums[0], nums[1]
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % total + body(sent))
+    elif kind == "stall":
+        total, sent = nums[0], nums[1]
+        delay = nums[2] if len(nums) > 2 else 0
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % total)
+        time.sleep(delay / 1000.0)
+        if sent > 0:
+            # Clients rate-limit progress reports: the last byte comes alone after a pause so
+            # that the final count is reported.
+            conn.sendall(body(sent - 1))
+            time.sleep(0.15)
+            conn.sendall(body(1, sent - 1))
+        hold_open(conn)
+    elif kind == "status":
+        text = b"status %d\n" % nums[0]
+        conn.sendall(b"HTTP/1.1 %d Test\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                     % (nums[0], len(text)) + text)
+    else:
+        conn.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+
+
+def serve(conn, silent):
+    with conn:
+        try:
+            if silent:
+                hold_open(conn)
+                return
+            path = read_request(conn)
+            if path is not None:
+                answer(conn, path)
+        except (OSError, ValueError, IndexError):
+            pass
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--silent", action="store_true")
+    args = parser.parse_args()
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", args.port))
+    listener.listen(16)
+    sys.stdout.write("PORT %d\n" % listener.getsockname()[1])
+    sys.stdout.flush()
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve, args=(conn, args.silent), daemon=True).start()
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit(0)

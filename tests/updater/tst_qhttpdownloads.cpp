@@ -1,0 +1,438 @@
+#include <QtTest>
+
+#include <QLabel>
+#include <QProgressBar>
+
+#include "httpserver.h"
+#include "qhttpdownloads.h"
+#include "testenv.h"
+
+class TestQHttpDownLoadS : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void setUrlAndFilePathChecksInput_data();
+    void setUrlAndFilePathChecksInput();
+    void startFailsWhenFileCannotBeOpened_data();
+    void startFailsWhenFileCannotBeOpened();
+
+    void wholeBodyIsAnnouncedOnce_data();
+    void wholeBodyIsAnnouncedOnce();
+    void bodyOfUnannouncedLengthIsComplete_data();
+    void bodyOfUnannouncedLengthIsComplete();
+    void progressTextBarAndLabel_data();
+    void progressTextBarAndLabel();
+    void directProgressReports_data();
+    void directProgressReports();
+
+    void failedTransferIsNotAnnounced_data();
+    void failedTransferIsNotAnnounced();
+    void silentServerIsAbandonedByWatchdog();
+
+private:
+    QString target(const QString &name) const;
+    static QByteArray readFile(const QString &path);
+
+    QTemporaryDir m_dir;
+    NginxServer *m_nginx = nullptr;
+    ScriptServer *m_script = nullptr;
+};
+
+namespace {
+// How long a failing request may take to end on loopback.
+const int EndTimeoutMs = 8000;
+} // namespace
+
+void TestQHttpDownLoadS::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_nginx = new NginxServer;
+    m_nginx->addServerDirectives(QStringLiteral("location = /moved { return 301 /small.bin; }"));
+    QVERIFY(m_nginx->addFile(QStringLiteral("empty.bin"), QByteArray()));
+    QVERIFY(m_nginx->addFile(QStringLiteral("one.bin"), TestServers::patternBytes(1)));
+    QVERIFY(m_nginx->addFile(QStringLiteral("small.bin"), TestServers::patternBytes(100000)));
+    QVERIFY(m_nginx->addFile(QStringLiteral("sub dir/large.bin"),
+                             TestServers::patternBytes(3 * 1024 * 1024 + 7)));
+    QVERIFY2(m_nginx->start(), qPrintable(m_nginx->errorString()));
+    m_script = new ScriptServer;
+    QVERIFY2(m_script->start(), qPrintable(m_script->errorString()));
+}
+
+void TestQHttpDownLoadS::cleanupTestCase()
+{
+    delete m_script;
+    delete m_nginx;
+}
+
+QString TestQHttpDownLoadS::target(const QString &name) const
+{
+    return m_dir.filePath(name);
+}
+
+QByteArray TestQHttpDownLoadS::readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void TestQHttpDownLoadS::setUrlAndFilePathChecksInput_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("withPath");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("http with a path") << "http://127.0.0.1/a.bin" << true << true;
+    QTest::newRow("host and a single slash") << "http://127.0.0.1/" << true << true;
+    QTest::newRow("scheme written in capitals") << "HTTP://127.0.0.1/a.bin" << true << true;
+    QTest::newRow("host only") << "http://127.0.0.1" << true << false;
+    QTest::newRow("https") << "https://127.0.0.1/a.bin" << true << false;
+    QTest::newRow("ftp") << "ftp://127.0.0.1/a.bin" << true << false;
+    QTest::newRow("no scheme") << "127.0.0.1/a.bin" << true << false;
+    QTest::newRow("invalid url") << "http://[::1/a.bin" << true << false;
+    QTest::newRow("empty url") << "" << true << false;
+    QTest::newRow("empty file path") << "http://127.0.0.1/a.bin" << false << false;
+}
+
+void TestQHttpDownLoadS::setUrlAndFilePathChecksInput()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, withPath);
+    QFETCH(bool, accepted);
+
+    const QString path = target(QStringLiteral("existing.bin"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("left over from an earlier run");
+    old.close();
+
+    QHttpDownLoadS d;
+    QCOMPARE(d.setUrlAndFilePath(QUrl(url), withPath ? path : QString()), accepted);
+    if (accepted) {
+        QCOMPARE(d.url, QUrl(url));
+        QCOMPARE(d.filePath, path);
+        QVERIFY(!QFile::exists(path));
+    } else {
+        QVERIFY(d.url.isEmpty());
+        QVERIFY(d.filePath.isEmpty());
+        QVERIFY(QFile::exists(path));
+    }
+    QFile::remove(path);
+}
+
+void TestQHttpDownLoadS::startFailsWhenFileCannotBeOpened_data()
+{
+    QTest::addColumn<QString>("filePath");
+    QTest::newRow("folder does not exist") << target(QStringLiteral("missing/folder/a.bin"));
+    QTest::newRow("path refused earlier, nothing stored") << QString();
+}
+
+void TestQHttpDownLoadS::startFailsWhenFileCannotBeOpened()
+{
+    QFETCH(QString, filePath);
+    LogCapture log;
+    const int before = m_nginx->requests().size();
+
+    QHttpDownLoadS d;
+    d.setUrlAndFilePath(m_nginx->url(QStringLiteral("/small.bin")), filePath);
+    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QVERIFY(!d.startDownLoads());
+    QCOMPARE(log.count(QStringLiteral("Error:Cannot open file.")), 1);
+    QVERIFY(d.reply == nullptr);
+    QVERIFY(d.watchdog == nullptr);
+    QTest::qWait(200);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(m_nginx->requests().size(), before);
+}
+
+void TestQHttpDownLoadS::wholeBodyIsAnnouncedOnce_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("withCounter");
+    QTest::addColumn<bool>("staleTarget");
+
+    QTest::newRow("small, no counter") << "/small.bin" << 100000 << false << false;
+    QTest::newRow("small, counter at 0") << "/small.bin" << 100000 << true << false;
+    QTest::newRow("one byte, counter at 0") << "/one.bin" << 1 << true << false;
+    QTest::newRow("empty body, no counter") << "/empty.bin" << 0 << false << false;
+    QTest::newRow("large, encoded path, stale target")
+        << "/sub%20dir/large.bin" << 3 * 1024 * 1024 + 7 << true << true;
+}
+
+void TestQHttpDownLoadS::wholeBodyIsAnnouncedOnce()
+{
+    QFETCH(QString, path);
+    QFETCH(int, size);
+    QFETCH(bool, withCounter);
+    QFETCH(bool, staleTarget);
+
+    const QString file = target(QStringLiteral("whole.bin"));
+    QFile::remove(file);
+    if (staleTarget) {
+        QFile stale(file);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write(QByteArray(5000, 'z'));
+    }
+    const int before = m_nginx->requests().size();
+
+    QProgressBar bar;
+    QLabel label;
+    qint64 counter = 0;
+    QHttpDownLoadS d(nullptr, &bar, &label, withCounter ? &counter : nullptr);
+    QVERIFY(d.setUrlAndFilePath(m_nginx->url(path), file));
+    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QVERIFY(d.startDownLoads());
+    QVERIFY(finished.wait(EndTimeoutMs));
+
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toString(), file);
+    QCOMPARE(bar.value(), 100);
+    QCOMPARE(readFile(file), TestServers::patternBytes(size));
+    QCOMPARE(d.totalBytes, qint64(size));
+    QCOMPARE(d.receivedBytes, qint64(size));
+    if (withCounter)
+        QCOMPARE(counter, qint64(size));
+    if (size > 0)
+        QVERIFY(label.text().endsWith(QStringLiteral(" MB)")));
+
+    // What the server saw: the resume header only when a counter is given.
+    QVERIFY(m_nginx->waitForRequests(before + 1));
+    const NginxServer::Request seen = m_nginx->requests().last();
+    QCOMPARE(seen.requestLine, QStringLiteral("GET %1 HTTP/1.1").arg(path));
+    QCOMPARE(seen.range, withCounter ? QStringLiteral("bytes=0-") : QString());
+    QCOMPARE(seen.status, withCounter ? 206 : 200);
+
+    // Late or repeated end notifications change nothing.
+    d.replyFinished();
+    d.slotsHasHttpReponse();
+    QTest::qWait(50);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(bar.value(), 100);
+}
+
+void TestQHttpDownLoadS::bodyOfUnannouncedLengthIsComplete_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("size");
+    QTest::newRow("chunked") << "/chunked/100000" << 100000;
+    QTest::newRow("ended by closing the connection") << "/close/5000" << 5000;
+}
+
+void TestQHttpDownLoadS::bodyOfUnannouncedLengthIsComplete()
+{
+    QFETCH(QString, path);
+    QFETCH(int, size);
+    LogCapture log;
+
+    const QString file = target(QStringLiteral("unannounced.bin"));
+    QProgressBar bar;
+    QLabel label;
+    QHttpDownLoadS d(nullptr, &bar, &label, nullptr);
+    QVERIFY(d.setUrlAndFilePath(m_script->url(path), file));
+    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QVERIFY(d.startDownLoads());
+    QVERIFY(finished.wait(EndTimeoutMs));
+
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(readFile(file), TestServers::patternBytes(size));
+    QCOMPARE(bar.value(), 100);
+    // No size was announced on the way; the toolkit's closing report gives the final count.
+    QCOMPARE(log.count(QStringLiteral("Downloading ")), 1);
+    QCOMPARE(log.count(QStringLiteral("\"%1 of %1 = 100%\"").arg(size)), 1);
+    QVERIFY2(label.text().startsWith(QStringLiteral("Time Remaining: 0 seconds")),
+             qPrintable(label.text()));
+}
+
+void TestQHttpDownLoadS::progressTextBarAndLabel_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("logText");
+    QTest::addColumn<int>("barValue");
+    QTest::addColumn<QString>("labelStart");
+    QTest::addColumn<QString>("labelEnd");
+
+    // The script server announces the total, waits, sends part of the body and then stalls. The
+    // wait lets the toolkit, which reports progress at most every 100 ms, report the first bytes.
+    QTest::newRow("half of a mebibyte")
+        << "/stall/1048576/524288/200" << "\"524288 of 1048576 = 50%\"" << 50
+        << "Time Remaining: " << " seconds ( 0.50/1.00 MB)";
+    QTest::newRow("a third")
+        << "/stall/3/1/200" << "\"1 of 3 = 33.3333%\"" << 33 << "Time Remaining: "
+        << " seconds ( 0.00/0.00 MB)";
+    QTest::newRow("estimate beyond 32 bits is capped")
+        << "/stall/1099511627776/1/200" << "\"1 of 1099511627776 = 9.09495e-11%\"" << 0
+        << "Time Remaining: 2147483647 seconds" << "( 0.00/1048576.00 MB)";
+}
+
+void TestQHttpDownLoadS::progressTextBarAndLabel()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, logText);
+    QFETCH(int, barValue);
+    QFETCH(QString, labelStart);
+    QFETCH(QString, labelEnd);
+    LogCapture log;
+
+    const QString file = target(QStringLiteral("progress.bin"));
+    QProgressBar bar;
+    bar.setValue(7);
+    QLabel label;
+    qint64 counter = 0;
+    {
+        QHttpDownLoadS d(nullptr, &bar, &label, &counter);
+        QVERIFY(d.setUrlAndFilePath(m_script->url(path), file));
+        QVERIFY(d.startDownLoads());
+        QTRY_VERIFY_WITH_TIMEOUT(log.count(logText) > 0, EndTimeoutMs);
+        QCOMPARE(log.count(QStringLiteral("Downloading  \"progress.bin\" : ") + logText), 1);
+        QCOMPARE(bar.value(), barValue);
+        QVERIFY2(label.text().startsWith(labelStart), qPrintable(label.text()));
+        QVERIFY2(label.text().endsWith(labelEnd), qPrintable(label.text()));
+        // Deleted while the server still holds the request open.
+    }
+    QCOMPARE(counter, qint64(0));
+}
+
+void TestQHttpDownLoadS::directProgressReports_data()
+{
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<int>("barValue");
+    QTest::addColumn<QString>("labelText");
+    QTest::addColumn<QString>("logText");
+
+    // How the download window paints a package that needs no download.
+    QTest::newRow("whole transfer at once")
+        << qint64(5242880) << qint64(5242880) << 100
+        << "Time Remaining: 0 seconds ( 5.00/5.00 MB)" << "5242880 of 5242880 = 100%";
+    QTest::newRow("unknown total") << qint64(10) << qint64(-1) << 7 << "idle" << "";
+    QTest::newRow("zero total") << qint64(0) << qint64(0) << 7 << "idle" << "";
+    // Nothing counted yet gives no rate: the label keeps its text instead of dividing by zero.
+    QTest::newRow("nothing counted yet")
+        << qint64(0) << qint64(1000) << 0 << "idle" << "0 of 1000 = 0%";
+}
+
+void TestQHttpDownLoadS::directProgressReports()
+{
+    QFETCH(qint64, received);
+    QFETCH(qint64, total);
+    QFETCH(int, barValue);
+    QFETCH(QString, labelText);
+    QFETCH(QString, logText);
+    LogCapture log;
+
+    QProgressBar bar;
+    bar.setValue(7);
+    QLabel label(QStringLiteral("idle"));
+    qint64 counter = 0;
+    QHttpDownLoadS d(nullptr, &bar, &label, &counter);
+    QVERIFY(d.setUrlAndFilePath(QUrl(QStringLiteral("http://127.0.0.1/pkg.bin")),
+                                target(QStringLiteral("pkg.bin"))));
+    d.downloadProgress(received, total);
+
+    QCOMPARE(bar.value(), barValue);
+    QCOMPARE(label.text(), labelText);
+    QCOMPARE(log.count(QStringLiteral("Downloading ")), logText.isEmpty() ? 0 : 1);
+    if (!logText.isEmpty())
+        QCOMPARE(log.count(QStringLiteral("\"pkg.bin\" : \"%1\"").arg(logText)), 1);
+}
+
+void TestQHttpDownLoadS::failedTransferIsNotAnnounced_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("logText");
+    QTest::addColumn<qint64>("counterAfter");
+    QTest::addColumn<int>("bodyBytes");
+
+    // counterAfter is the absolute byte count; bodyBytes what reached the file (-1: not checked).
+    QTest::newRow("connection dropped mid-body")
+        << "script" << "/drop/100000/40000" << "error:" << qint64(40000) << 40000;
+    QTest::newRow("unreachable port") << "none" << "/a.bin" << "error: 1" << qint64(0) << 0;
+    QTest::newRow("not found") << "nginx" << "/nothing-here.bin" << "error: 203" << qint64(-1) << -1;
+    QTest::newRow("redirect is not followed") << "nginx" << "/moved" << "" << qint64(-1) << -1;
+    QTest::newRow("server error") << "script" << "/status/500" << "error:" << qint64(-1) << -1;
+}
+
+void TestQHttpDownLoadS::failedTransferIsNotAnnounced()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, path);
+    QFETCH(QString, logText);
+    QFETCH(qint64, counterAfter);
+    QFETCH(int, bodyBytes);
+    LogCapture log;
+
+    QUrl url;
+    if (server == QLatin1String("nginx"))
+        url = m_nginx->url(path);
+    else if (server == QLatin1String("script"))
+        url = m_script->url(path);
+    else
+        url = QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(TestServers::freeLoopbackPort()).arg(path));
+    const int before = m_nginx->requests().size();
+
+    const QString file = target(QStringLiteral("failed.bin"));
+    QProgressBar bar;
+    qint64 counter = 0;
+    QHttpDownLoadS d(nullptr, &bar, nullptr, &counter);
+    QVERIFY(d.setUrlAndFilePath(url, file));
+    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QVERIFY(d.startDownLoads());
+    QTRY_VERIFY_WITH_TIMEOUT(d.reply == nullptr, EndTimeoutMs);
+    QTest::qWait(100);
+
+    QCOMPARE(finished.count(), 0);
+    if (!logText.isEmpty())
+        QVERIFY2(log.count(logText) > 0, qPrintable(log.lines().join(QLatin1Char('\n'))));
+    if (counterAfter >= 0)
+        QCOMPARE(counter, counterAfter);
+    else
+        QCOMPARE(counter, d.receivedBytes);
+    if (bodyBytes >= 0)
+        QCOMPARE(readFile(file), TestServers::patternBytes(bodyBytes));
+    if (server == QLatin1String("nginx")) {
+        // One request only: a redirect is reported, never followed.
+        QVERIFY(m_nginx->waitForRequests(before + 1));
+        QTest::qWait(100);
+        QCOMPARE(m_nginx->requests().size(), before + 1);
+    }
+    QFile::remove(file);
+}
+
+void TestQHttpDownLoadS::silentServerIsAbandonedByWatchdog()
+{
+    LogCapture log;
+    ScriptServer silent(ScriptServer::Silent);
+    QVERIFY2(silent.start(), qPrintable(silent.errorString()));
+
+    const QString file = target(QStringLiteral("silent.bin"));
+    QProgressBar bar;
+    bar.setValue(0);
+    QLabel label(QStringLiteral("idle"));
+    qint64 counter = 0;
+    QHttpDownLoadS d(nullptr, &bar, &label, &counter);
+    QVERIFY(d.setUrlAndFilePath(silent.url(QStringLiteral("/pkg.bin")), file));
+    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(d.startDownLoads());
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(QStringLiteral("slotsHasHttpReponse")) > 0,
+                             QHttpDownLoadS::WatchdogMs + 3000);
+    QVERIFY(clock.elapsed() >= QHttpDownLoadS::WatchdogMs - 100);
+
+    QVERIFY(d.reply == nullptr);
+    QVERIFY(!d.file->isOpen());
+    QTest::qWait(100);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(bar.value(), 0);
+    QCOMPARE(label.text(), QStringLiteral("idle"));
+    QCOMPARE(readFile(file), QByteArray());
+    QCOMPARE(log.count(QStringLiteral("error:")), 0);
+    QCOMPARE(log.count(QStringLiteral("slotsHasHttpReponse")), 1);
+}
+
+ZANDRO_TEST_MAIN(TestQHttpDownLoadS)
+#include "tst_qhttpdownloads.moc"
