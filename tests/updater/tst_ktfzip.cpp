@@ -220,6 +220,8 @@ private slots:
     void unpacksPackageWithSetup();
     void damagedPackages_data();
     void damagedPackages();
+    void temporaryFileFailures_data();
+    void temporaryFileFailures();
     void peerEncoders_data();
     void peerEncoders();
     void packedStreamDecodesWithPeers_data();
@@ -402,6 +404,33 @@ void TestKtFzip::damagedPackages()
         QVERIFY(!tempFilesExist());
     if (result == -4)
         QCOMPARE(QFileInfo(unpackFolder() + "outfile_tmp").size(), 0);
+}
+
+void TestKtFzip::temporaryFileFailures_data()
+{
+    // A folder standing where a temporary file must go makes that file impossible to open.
+    QTest::addColumn<QString>("blocked");
+    QTest::newRow("infile_tmp") << "infile_tmp";
+    QTest::newRow("outfile_tmp, the LZMA stage's output") << "outfile_tmp";
+    QTest::newRow("fileover_tmp") << "fileover_tmp";
+    QTest::newRow("no temporary folder") << QString();
+}
+
+void TestKtFzip::temporaryFileFailures()
+{
+    QFETCH(QString, blocked);
+    const QByteArray package = pack({{"a.txt", "content"}});
+    QVERIFY(!package.isEmpty());
+    QVERIFY(writeFile(tempRoot() + "/p.zup", package));
+    const QString dest = tempRoot() + "/dest/";
+    if (blocked.isEmpty())
+        QVERIFY(QDir(unpackFolder()).removeRecursively());
+    else
+        QVERIFY(QDir().mkpath(unpackFolder() + blocked + "/x"));
+
+    CKT_Fzip fzip;
+    QCOMPARE(fzip.Unzip2(tempRoot() + "/p.zup", dest), -4);
+    QVERIFY(!QFile::exists(dest + "a.txt"));
 }
 
 void TestKtFzip::peerEncoders_data()

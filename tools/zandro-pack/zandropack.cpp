@@ -40,6 +40,9 @@ const char Usage[] =
     "  --stream FILE  use FILE, a classic LZMA file (13-byte header) holding the contents of\n"
     "                 the entries one after the other, as the compressed part instead of\n"
     "                 compressing; its header's size must be the total or unknown\n"
+    "        The package header's fields that readers skip (offsets 4, 12 and 20 to 27) and\n"
+    "        the skipped byte of every table entry are written as zeros. A compressed part\n"
+    "        made here has the real total size in its LZMA header and no end marker.\n"
     "\n"
     "list    checks PACKAGE's magic and CRC and prints its compressed part and file table:\n"
     "        a line \"stream: ...\", a line \"crc: ...\", a line \"entries: N\", then one line\n"
@@ -386,7 +389,7 @@ int list(const QString &packagePath)
     const qint64 tableStart = CKT_Fzip::HeaderSize + qint64(streamLength);
     if (tableStart > package.size() || streamLength < LzmaHeaderSize ||
         !package.seek(CKT_Fzip::HeaderSize))
-        return fail(packagePath + ": stream length beyond the end of the package");
+        return fail(packagePath + ": stream length does not fit the package");
     const QByteArray lzma = package.read(LzmaHeaderSize);
     const unsigned props = static_cast<unsigned char>(lzma.at(0));
     const std::uint64_t size = getLe(lzma, 5, 8);
