@@ -5,6 +5,9 @@
 #include "kt_basic_def.h"
 #include "kt_basic_mem.h"
 #include "kt_basic_array.h"
+#include "kt_basic_string.h"
+#include "kt_basic_buffer.h"
+#include "kt_basic_utf.h"
 
 #include "kt_xml.h"
 

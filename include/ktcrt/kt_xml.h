@@ -17,7 +17,8 @@
 
 #include <cstddef>
 
-#include "kt_xml_corestub.h"
+#include "kt_basic_mem.h"
+#include "kt_basic_string.h"
 
 // ---- file and stream interfaces ------------------------------------------------------------
 
@@ -130,6 +131,8 @@ public:
     void RemoveAll(_IKT_Allocator *pAllocator);
 
 private:
+    friend class CXML_Parser;
+
     int FindIndex(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name) const;
 
     CXML_AttrItem *m_pItems = nullptr; // created on the first insertion

@@ -31,7 +31,7 @@ public:
     explicit Writer(IKT_FileWrite *pFile) : m_pFile(pFile) {}
 
     void Text(const char *s) { m_Buf.Append(s, strlen(s)); }
-    void Bytes(const CKT_ByteStringC &s) { m_Buf.Append(s.GetPtr(), size_t(s.GetLength())); }
+    void Bytes(const CKT_ByteStringC &s) { m_Buf.Append(s.GetCStr(), size_t(s.GetLength())); }
     void Char(char c) { m_Buf.Push(c); }
 
     // Hands what has been collected to the file, when there is one.

@@ -1,6 +1,8 @@
 // XML reader and element tree.
 #include "xml_int.h"
 
+#include "kt_basic_utf.h"
+
 #include <cstring>
 #include <new>
 
@@ -72,7 +74,6 @@ bool GrowArray(_IKT_Allocator *pAllocator, T *&pItems, int &nMax, int nNeed)
 }
 
 CKT_ByteStringC View(const ktxml::ByteBuf &buf) { return CKT_ByteStringC(buf.Data(), int(buf.Size())); }
-CKT_WideStringC View(const ktxml::WideBuf &buf) { return CKT_WideStringC(buf.Data(), int(buf.Size())); }
 
 } // namespace
 
@@ -81,7 +82,7 @@ void KT_XML_SplitQualifiedName(const CKT_ByteStringC &full, CKT_ByteStringC &pre
 {
     if (full.GetLength() == 0)
         return;
-    const char *p = full.GetPtr();
+    const char *p = full.GetCStr();
     const void *colon = memchr(p, ':', size_t(full.GetLength()));
     if (!colon) {
         name = full;
@@ -159,10 +160,8 @@ bool CXML_Parser::Init(IKT_BufferRead *pAccessor, bool bOwned, bool bKeepWhitesp
     return pAccessor != nullptr;
 }
 
-bool CXML_Parser::HaveByte()
+bool CXML_Parser::NextBlock()
 {
-    if (m_nIndex < m_nBufferSize)
-        return true;
     while (!m_bEnded) {
         // A failed read ends the input for good, so a broken file cannot make the parser spin.
         if (m_pDataAcc->IsEOF() || !m_pDataAcc->ReadNextBlock(false)) {
@@ -358,7 +357,6 @@ void CXML_Parser::DecodeText(const unsigned char *p, size_t n)
 
 void CXML_Parser::GetAttrValue(ktxml::WideBuf &value)
 {
-    value.Clear();
     if (!HaveByte())
         return;
     const unsigned char quote = m_pBuffer[m_nIndex];
@@ -431,6 +429,12 @@ bool CXML_Parser::GetTagStart(bool bStartTag, bool &bEndTag, ktxml::ByteBuf &pre
     }
 }
 
+void CXML_Parser::PushChild(CXML_Element *pElement, int type, void *pChild)
+{
+    if (!m_Children.Push(PendingChild{type, pChild}))
+        pElement->FreeChild(CXML_Element::ChildSlot{type, pChild});
+}
+
 void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
 {
     size_t n = m_Text.Size();
@@ -445,14 +449,207 @@ void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
             new (pContent) CXML_Content();
             pContent->m_bCDATA = 0;
             pContent->m_Content.Set(CKT_WideStringC(text, int(n)), m_pAllocator);
-            if (!pElement->InsertSlot(pElement->m_nChildren, CXML_Element::Content, pContent)) {
-                pContent->m_Content.Empty(m_pAllocator);
-                ktxml::Free(m_pAllocator, pContent);
-            }
+            PushChild(pElement, CXML_Element::Content, pContent);
         }
     }
     m_Text.Clear();
     m_nPending = 0;
+}
+
+namespace {
+
+inline uint32_t HashBytes(const char *p, size_t n, uint32_t h = 2166136261u)
+{
+    for (size_t i = 0; i < n; ++i) {
+        h ^= (unsigned char)p[i];
+        h *= 16777619u;
+    }
+    return h;
+}
+
+} // namespace
+
+bool CXML_Parser::PendingNameIs(const PendingAttr &attr) const
+{
+    return attr.m_nNameLen == m_Name.Size()
+           && memcmp(m_AttrNames.Data() + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0;
+}
+
+bool CXML_Parser::PendingPrefixIs(const PendingAttr &attr) const
+{
+    return attr.m_nPrefixLen == m_Prefix.Size()
+           && memcmp(m_AttrNames.Data() + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0;
+}
+
+uint32_t CXML_Parser::QNameHash(const char *prefix, size_t prefixLen, const char *name,
+                                size_t nameLen)
+{
+    return HashBytes(name, nameLen, HashBytes(prefix, prefixLen) ^ 0x3Au);
+}
+
+int CXML_Parser::FindPendingAttr() const
+{
+    const PendingAttr *attrs = m_Attrs.Data();
+    if (!m_bAttrsIndexed) {
+        for (size_t i = 0; i < m_Attrs.Size(); ++i)
+            if (PendingNameIs(attrs[i]) && (m_Prefix.Size() == 0 || PendingPrefixIs(attrs[i])))
+                return int(i);
+        return -1;
+    }
+    // Without a prefix the first attribute of that local name matches, whatever its prefix;
+    // with one, only the same prefix and name, which occur at most once.
+    const bool bAnyPrefix = m_Prefix.Size() == 0;
+    const uint32_t *slots = bAnyPrefix ? m_NameSlots.Data() : m_QNameSlots.Data();
+    uint32_t h = bAnyPrefix ? HashBytes(m_Name.Data(), m_Name.Size())
+                            : QNameHash(m_Prefix.Data(), m_Prefix.Size(), m_Name.Data(),
+                                        m_Name.Size());
+    for (size_t slot = h & m_nSlotMask;; slot = (slot + 1) & m_nSlotMask) {
+        const uint32_t v = slots[slot];
+        if (v == 0)
+            return -1;
+        const PendingAttr &attr = attrs[v - 1];
+        if (PendingNameIs(attr) && (bAnyPrefix || PendingPrefixIs(attr)))
+            return int(v - 1);
+    }
+}
+
+void CXML_Parser::IndexPendingAttr(size_t index)
+{
+    const PendingAttr &attr = m_Attrs.Data()[index];
+    const char *names = m_AttrNames.Data();
+    const char *name = names + attr.m_nName;
+    uint32_t *bySlot = m_NameSlots.Data();
+    for (size_t slot = HashBytes(name, attr.m_nNameLen) & m_nSlotMask;;
+         slot = (slot + 1) & m_nSlotMask) {
+        const uint32_t v = bySlot[slot];
+        if (v == 0) {
+            bySlot[slot] = uint32_t(index + 1);
+            break;
+        }
+        const PendingAttr &other = m_Attrs.Data()[v - 1];
+        if (other.m_nNameLen == attr.m_nNameLen
+            && memcmp(names + other.m_nName, name, attr.m_nNameLen) == 0)
+            break; // an earlier attribute of this name stays the one a plain name finds
+    }
+    uint32_t *byQName = m_QNameSlots.Data();
+    for (size_t slot = QNameHash(names + attr.m_nPrefix, attr.m_nPrefixLen, name,
+                                 attr.m_nNameLen)
+                       & m_nSlotMask;;
+         slot = (slot + 1) & m_nSlotMask) {
+        if (byQName[slot] == 0) {
+            byQName[slot] = uint32_t(index + 1);
+            break;
+        }
+    }
+}
+
+void CXML_Parser::RebuildAttrIndex()
+{
+    size_t capacity = 64;
+    while (capacity < m_Attrs.Size() * 4)
+        capacity *= 2;
+    m_bAttrsIndexed = false;
+    m_NameSlots.Clear();
+    m_QNameSlots.Clear();
+    uint32_t *a = m_NameSlots.Reserve(capacity);
+    uint32_t *b = a ? m_QNameSlots.Reserve(capacity) : nullptr;
+    if (!b)
+        return; // stays with the linear scan
+    memset(a, 0, capacity * sizeof(uint32_t));
+    memset(b, 0, capacity * sizeof(uint32_t));
+    m_NameSlots.Commit(capacity);
+    m_QNameSlots.Commit(capacity);
+    m_nSlotMask = capacity - 1;
+    m_bAttrsIndexed = true;
+    for (size_t i = 0; i < m_Attrs.Size(); ++i)
+        IndexPendingAttr(i);
+}
+
+void CXML_Parser::AddPendingAttr()
+{
+    // Same matching rule as the attribute map: a later attribute with the same local name and
+    // the same prefix, or with no prefix, replaces the earlier value and keeps its position.
+    // Long attribute lists get a hash index so that a hostile tag costs linear time.
+    const int found = FindPendingAttr();
+    if (found >= 0) {
+        PendingAttr &attr = m_Attrs.Data()[found];
+        attr.m_nValue = m_AttrValues.Size();
+        GetAttrValue(m_AttrValues);
+        attr.m_nValueLen = m_AttrValues.Size() - attr.m_nValue;
+        return;
+    }
+    PendingAttr attr;
+    attr.m_nPrefix = m_AttrNames.Size();
+    attr.m_nPrefixLen = m_Prefix.Size();
+    m_AttrNames.Append(m_Prefix.Data(), m_Prefix.Size());
+    attr.m_nName = m_AttrNames.Size();
+    attr.m_nNameLen = m_Name.Size();
+    m_AttrNames.Append(m_Name.Data(), m_Name.Size());
+    attr.m_nValue = m_AttrValues.Size();
+    GetAttrValue(m_AttrValues);
+    attr.m_nValueLen = m_AttrValues.Size() - attr.m_nValue;
+    // A scratch buffer that could not grow holds fewer bytes than recorded: drop the attribute.
+    if (m_AttrNames.Size() != attr.m_nName + attr.m_nNameLen || !m_Attrs.Push(attr))
+        return;
+    const size_t n = m_Attrs.Size();
+    if (n < kIndexedAttrs)
+        return;
+    if (!m_bAttrsIndexed || n * 2 > m_nSlotMask + 1)
+        RebuildAttrIndex();
+    else
+        IndexPendingAttr(n - 1);
+}
+
+bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
+{
+    const size_t n = m_Attrs.Size();
+    if (n == 0)
+        return true;
+    CXML_AttrMap &map = pElement->m_AttrMap;
+    map.m_pItems =
+        static_cast<CXML_AttrItem *>(ktxml::Alloc(m_pAllocator, n * sizeof(CXML_AttrItem)));
+    if (!map.m_pItems)
+        return false;
+    map.m_nMaxSize = int(n);
+    const char *names = m_AttrNames.Data();
+    const wchar_t *values = m_AttrValues.Data();
+    for (size_t i = 0; i < n; ++i) {
+        const PendingAttr &attr = m_Attrs.Data()[i];
+        CXML_AttrItem *pItem = new (&map.m_pItems[i]) CXML_AttrItem();
+        pItem->m_QSpaceName.Set(CKT_ByteStringC(names + attr.m_nPrefix, int(attr.m_nPrefixLen)),
+                                m_pAllocator);
+        pItem->m_AttrName.Set(CKT_ByteStringC(names + attr.m_nName, int(attr.m_nNameLen)),
+                              m_pAllocator);
+        pItem->m_Value.Set(CKT_WideStringC(values + attr.m_nValue, int(attr.m_nValueLen)),
+                           m_pAllocator);
+    }
+    map.m_nSize = int(n);
+    return true;
+}
+
+bool CXML_Parser::CommitChildren(CXML_Element *pElement, size_t base)
+{
+    const size_t n = m_Children.Size() - base;
+    if (n == 0)
+        return true;
+    const PendingChild *pending = m_Children.Data() + base;
+    CXML_Element::ChildSlot *slots = static_cast<CXML_Element::ChildSlot *>(
+        ktxml::Alloc(m_pAllocator, n * sizeof(CXML_Element::ChildSlot)));
+    if (!slots) {
+        for (size_t i = 0; i < n; ++i)
+            pElement->FreeChild(CXML_Element::ChildSlot{pending[i].m_nType, pending[i].m_pChild});
+        m_Children.Truncate(base);
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        slots[i].m_nType = pending[i].m_nType;
+        slots[i].m_pChild = pending[i].m_pChild;
+    }
+    pElement->m_pChildren = slots;
+    pElement->m_nChildren = int(n);
+    pElement->m_nMaxChildren = int(n);
+    m_Children.Truncate(base);
+    return true;
 }
 
 CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, int depth)
@@ -470,6 +667,10 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         return nullptr;
     pElement->m_pParent = pParent;
 
+    m_Attrs.Clear();
+    m_AttrNames.Clear();
+    m_AttrValues.Clear();
+    m_bAttrsIndexed = false;
     for (;;) {
         SkipWhiteSpaces();
         if (IsEOF() || !g_KTCRT_XML_IsNameIntro(m_pBuffer[m_nIndex]))
@@ -482,33 +683,35 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         SkipWhiteSpaces();
         if (IsEOF())
             break;
-        GetAttrValue(m_Value);
-        pElement->m_AttrMap.SetAt(View(m_Prefix), View(m_Name), View(m_Value), m_pAllocator);
+        AddPendingAttr();
     }
 
     SkipWhiteSpaces();
-    if (IsEOF()) {
-        if (depth > KT_XML_MAX_DEPTH) {
-            CXML_Element::Destroy(pElement, m_pAllocator);
-            return nullptr;
+    bool bKeep = true;
+    bool bContent = false;
+    if (!IsEOF()) {
+        const unsigned char close = m_pBuffer[m_nIndex++];
+        if (close == '/') {
+            if (HaveByte())
+                ++m_nIndex; // taken to be '>'
+        } else if (close == '>') {
+            bContent = true;
+        } else {
+            bKeep = false;
         }
-        return pElement;
     }
-    const unsigned char close = m_pBuffer[m_nIndex++];
-    if ((close != '/' && close != '>') || depth > KT_XML_MAX_DEPTH) {
-        // Too deep: the start tag is consumed and dropped, its content goes to the parent.
+    // Too deep: the start tag is consumed and dropped, its content goes to the parent.
+    if (!bKeep || depth > KT_XML_MAX_DEPTH || !CommitAttrs(pElement)) {
         CXML_Element::Destroy(pElement, m_pAllocator);
         return nullptr;
     }
-    if (close == '/') {
-        if (HaveByte())
-            ++m_nIndex; // taken to be '>'
+    if (!bContent)
         return pElement;
-    }
 
     SkipWhiteSpaces();
     if (IsEOF())
         return pElement;
+    const size_t childBase = m_Children.Size();
     m_Text.Clear();
     m_nPending = 0;
     while (HaveByte()) {
@@ -570,12 +773,12 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         m_Text.Clear();
         m_nPending = 0;
         if (pChild) {
-            if (!pElement->InsertSlot(pElement->m_nChildren, CXML_Element::Element, pChild))
-                CXML_Element::Destroy(pChild, m_pAllocator);
+            PushChild(pElement, CXML_Element::Element, pChild);
             SkipWhiteSpaces();
         }
     }
     InsertContentSegment(pElement);
+    CommitChildren(pElement, childBase);
     return pElement;
 }
 
@@ -805,9 +1008,9 @@ CKT_ByteString JoinQualified(const CKT_ByteStringC &prefix, const CKT_ByteString
     if (prefix.GetLength() == 0)
         return CKT_ByteString(name);
     ktxml::ByteBuf buf;
-    buf.Append(prefix.GetPtr(), size_t(prefix.GetLength()));
+    buf.Append(prefix.GetCStr(), size_t(prefix.GetLength()));
     buf.Push(':');
-    buf.Append(name.GetPtr(), size_t(name.GetLength()));
+    buf.Append(name.GetCStr(), size_t(name.GetLength()));
     return CKT_ByteString(buf.Data(), int(buf.Size()));
 }
 
@@ -843,12 +1046,8 @@ CKT_ByteString CXML_Element::GetNamespaceURI(const CKT_ByteStringC &prefix) cons
         const CKT_WideStringL *pValue = prefix.GetLength() == 0
                                             ? pElement->m_AttrMap.Lookup(CKT_ByteStringC(), "xmlns")
                                             : pElement->m_AttrMap.Lookup("xmlns", prefix);
-        if (pValue) {
-            ktxml::ByteBuf utf8;
-            for (int i = 0; i < pValue->GetLength(); ++i)
-                ktxml::AppendUTF8(utf8, pValue->GetPtr()[i]);
-            return CKT_ByteString(utf8.Data(), int(utf8.Size()));
-        }
+        if (pValue)
+            return KT_UTF8Encode(*pValue);
     }
     return CKT_ByteString();
 }

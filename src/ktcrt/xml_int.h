@@ -153,13 +153,25 @@ public:
     long long CurrentOffset() const { return m_nBufferOffset + (long long)m_nIndex; }
 
 private:
-    bool HaveByte();
+    // Whether a byte is available, fetching the next block when this one is used up.
+    bool HaveByte() { return m_nIndex < m_nBufferSize || NextBlock(); }
+    bool NextBlock();
     bool IsEOF() { return !HaveByte(); }
     void SkipWhiteSpaces();
     void GetName(ktxml::ByteBuf &prefix, ktxml::ByteBuf &name);
     void SkipLiterial(const char *literal, size_t length);
     wchar_t GetCharRef();
+    // Appends the decoded value to value.
     void GetAttrValue(ktxml::WideBuf &value);
+    void AddPendingAttr();
+    int FindPendingAttr() const;
+    void IndexPendingAttr(size_t index);
+    void RebuildAttrIndex();
+    static uint32_t QNameHash(const char *prefix, size_t prefixLen, const char *name,
+                              size_t nameLen);
+    bool CommitAttrs(CXML_Element *pElement);
+    bool CommitChildren(CXML_Element *pElement, size_t base);
+    void PushChild(CXML_Element *pElement, int type, void *pChild);
     bool GetTagStart(bool bStartTag, bool &bEndTag, ktxml::ByteBuf &prefix, ktxml::ByteBuf &name);
     CXML_Element *ParseElement(CXML_Element *pParent, bool bStartTag, int depth);
     void InsertContentSegment(CXML_Element *pElement);
@@ -177,7 +189,33 @@ private:
 
     // Scratch buffers reused across the parse; names and values are copied out of them once.
     ktxml::ByteBuf m_Prefix, m_Name, m_RefName;
-    ktxml::WideBuf m_Value, m_Text;
+    ktxml::WideBuf m_Text;
+
+    // Attributes of the start tag being read, kept here so that each element gets an array of
+    // exactly the right size: offsets into m_AttrNames (prefix, then name) and m_AttrValues.
+    struct PendingAttr
+    {
+        size_t m_nPrefix, m_nPrefixLen, m_nName, m_nNameLen, m_nValue, m_nValueLen;
+    };
+    bool PendingNameIs(const PendingAttr &attr) const;
+    bool PendingPrefixIs(const PendingAttr &attr) const;
+    ktxml::GrowBuf<PendingAttr> m_Attrs;
+    // From this many attributes on, matches are found through hash tables of pending indexes
+    // + 1 (0 = free): by local name (first of each name) and by prefix and name.
+    enum { kIndexedAttrs = 16 };
+    ktxml::GrowBuf<uint32_t> m_NameSlots, m_QNameSlots;
+    size_t m_nSlotMask = 0;
+    bool m_bAttrsIndexed = false;
+    ktxml::ByteBuf m_AttrNames;
+    ktxml::WideBuf m_AttrValues;
+    // Children of every open element, innermost last; an element takes its own slice when it
+    // ends, again into an array of exactly the right size.
+    struct PendingChild
+    {
+        int m_nType;
+        void *m_pChild;
+    };
+    ktxml::GrowBuf<PendingChild> m_Children;
     // Pending UTF-8 state of the text decoder.
     int m_nPending = 0;
     uint32_t m_nPartial = 0;

@@ -6,7 +6,9 @@
 
 #include "commandline.h"
 #include "creadermodulemanager.h"
+#include "httpserver.h"
 #include "kt_basic.h"
+#include "qhttpdownloads.h"
 #include "testenv.h"
 #include "updatedefine.h"
 #include "updaterapp.h"
@@ -57,12 +59,23 @@ void touch(const QString &path)
 QStringList describe(const MODULEINFO &r)
 {
     const auto flag = [](bool value) { return QString(value ? "1" : "0"); };
-    return {"group=" + r.group, "name=" + r.name, "version=" + r.version,
-            "description=" + r.description, "size=" + r.size, "url=" + r.url,
-            "level=" + r.level, "regKey=" + r.regKey, "result=" + flag(r.result),
-            "moduleType=" + r.moduleType, "parent=" + r.parent, "title=" + r.title,
-            "plugin=" + flag(r.plugin), "isNew=" + flag(r.isNew), "isCommon=" + flag(r.isCommon),
-            "updateMode=" + QString::number(r.updateMode), "internalService=" + r.internalService,
+    return {"group=" + r.group,
+            "name=" + r.name,
+            "version=" + r.version,
+            "description=" + r.description,
+            "size=" + r.size,
+            "url=" + r.url,
+            "level=" + r.level,
+            "regKey=" + r.regKey,
+            "result=" + flag(r.result),
+            "moduleType=" + r.moduleType,
+            "parent=" + r.parent,
+            "title=" + r.title,
+            "plugin=" + flag(r.plugin),
+            "isNew=" + flag(r.isNew),
+            "isCommon=" + flag(r.isCommon),
+            "updateMode=" + QString::number(r.updateMode),
+            "internalService=" + r.internalService,
             "corvaneStandard=" + r.corvaneStandard,
             "corvaneStandardValue=" + r.corvaneStandardValue,
             "forcedUpgrade=" + flag(r.forcedUpgrade)};
@@ -101,45 +114,6 @@ struct ContextLog
     QtMessageHandler previous;
 };
 
-// The loopback server of tests/support/reply_server.py, serving one file.
-class ReplyServer
-{
-public:
-    explicit ReplyServer(const QString &body)
-    {
-        process.start(QStringLiteral("python3"),
-                      {QStringLiteral(TEST_SOURCE_DIR "/tests/support/reply_server.py"), body});
-    }
-    ~ReplyServer()
-    {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
-    // host:port once the server listens, empty when it did not start.
-    QString host()
-    {
-        if (!process.waitForStarted())
-            return QString();
-        while (!process.canReadLine()) {
-            if (!process.waitForReadyRead(10000))
-                return QString();
-        }
-        const QString line = QString::fromUtf8(process.readLine()).trimmed();
-        return line.startsWith("PORT ") ? "127.0.0.1:" + line.mid(5) : QString();
-    }
-    // The request lines seen so far.
-    QStringList requests()
-    {
-        while (process.canReadLine())
-            seen << QString::fromUtf8(process.readLine()).trimmed();
-        return seen;
-    }
-    QProcess process;
-    QStringList seen;
-};
-
 // Sets TZ for this process and makes the C library read it again.
 void setTimeZone(const QByteArray &tz)
 {
@@ -173,6 +147,7 @@ private slots:
     void deleteZandroCloud_data();
     void deleteZandroCloud();
     void finishSignalsEvenWithoutReplyPath();
+    void releaseSkipsNullRecords();
 
     void wideToToolkitString_data();
     void wideToToolkitString();
@@ -183,6 +158,9 @@ private slots:
     void stateFile_data();
     void stateFile();
 
+    void queryEndToEnd();
+    void queryFailsWithoutReplyFolder();
+    void queryFailsWhenReplyCannotBeWritten();
 };
 
 void TestCReaderModuleManager::cleanup()
@@ -220,20 +198,34 @@ void TestCReaderModuleManager::compareVersion_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("result");
 
-    QTest::newRow("equal") << "1.2.3.4" << "1.2.3.4" << 0;
-    QTest::newRow("fields are numbers, not text") << "1.10" << "1.9" << 1;
-    QTest::newRow("first difference decides") << "2.0.0.0" << "1.9.9.9" << 1;
-    QTest::newRow("lower fourth field") << "1.2.3.4" << "1.2.3.5" << -1;
-    QTest::newRow("one field repeats four times") << "7" << "7.7.7.7" << 0;
-    QTest::newRow("two fields repeat the last") << "1.2" << "1.2.0.0" << 1;
-    QTest::newRow("three fields repeat the last") << "1.2.3" << "1.2.3.3" << 0;
-    QTest::newRow("a fifth field spoils the fourth") << "1.2.3.4.5" << "1.2.3.0" << 0;
-    QTest::newRow("no digits on either side") << "beta" << "alpha" << 0;
-    QTest::newRow("empty reads as zeros") << "" << "0.0.0.0" << 0;
-    QTest::newRow("positive against empty") << "0.0.0.1" << "" << 1;
-    QTest::newRow("negative fields compare signed") << "-1.0.0.0" << "0.0.0.0" << -1;
-    QTest::newRow("field that is not a number is 0") << "1.x.3.4" << "1.0.3.4" << 0;
-    QTest::newRow("blank inside a field spoils it") << "1.2.3.1 0" << "1.2.3.0" << 0;
+    QTest::newRow("equal") << "1.2.3.4"
+                           << "1.2.3.4" << 0;
+    QTest::newRow("fields are numbers, not text") << "1.10"
+                                                  << "1.9" << 1;
+    QTest::newRow("first difference decides") << "2.0.0.0"
+                                              << "1.9.9.9" << 1;
+    QTest::newRow("lower fourth field") << "1.2.3.4"
+                                        << "1.2.3.5" << -1;
+    QTest::newRow("one field repeats four times") << "7"
+                                                  << "7.7.7.7" << 0;
+    QTest::newRow("two fields repeat the last") << "1.2"
+                                                << "1.2.0.0" << 1;
+    QTest::newRow("three fields repeat the last") << "1.2.3"
+                                                  << "1.2.3.3" << 0;
+    QTest::newRow("a fifth field spoils the fourth") << "1.2.3.4.5"
+                                                     << "1.2.3.0" << 0;
+    QTest::newRow("no digits on either side") << "beta"
+                                              << "alpha" << 0;
+    QTest::newRow("empty reads as zeros") << ""
+                                          << "0.0.0.0" << 0;
+    QTest::newRow("positive against empty") << "0.0.0.1"
+                                            << "" << 1;
+    QTest::newRow("negative fields compare signed") << "-1.0.0.0"
+                                                    << "0.0.0.0" << -1;
+    QTest::newRow("field that is not a number is 0") << "1.x.3.4"
+                                                     << "1.0.3.4" << 0;
+    QTest::newRow("blank inside a field spoils it") << "1.2.3.1 0"
+                                                    << "1.2.3.0" << 0;
 }
 
 void TestCReaderModuleManager::compareVersion()
@@ -252,37 +244,46 @@ void TestCReaderModuleManager::httpQuery_data()
     QTest::addColumn<QString>("query");
 
     QTest::newRow("four-field version")
-        << R"(product:"reader",version:"1.2.3.4")" << "Update List"
+        << R"(product:"reader",version:"1.2.3.4")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=reader&version=1.2&build=3.4"
            "&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("no version leaves out version and build")
-        << R"(product:"reader")" << "Update List"
+        << R"(product:"reader")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=reader&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("empty version too")
-        << R"(product:"reader",version:"")" << "Update List"
+        << R"(product:"reader",version:"")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=reader&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("no full stop: whole text twice")
-        << R"(product:"reader",version:"12")" << "Update List"
+        << R"(product:"reader",version:"12")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=reader&version=12&build=12"
            "&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("one full stop: whole text twice")
-        << R"(product:"reader",version:"1.2")" << "Update List"
+        << R"(product:"reader",version:"1.2")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=reader&version=1.2&build=1.2"
            "&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("split at the second full stop only")
-        << R"(product:"reader",version:"1.2.3.4.5")" << "Update List"
+        << R"(product:"reader",version:"1.2.3.4.5")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=reader&version=1.2&build=3.4.5"
            "&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("leading full stops")
-        << R"(product:"reader",version:"..9")" << "Update List"
+        << R"(product:"reader",version:"..9")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=reader&version=.&build=9"
            "&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("product goes unencoded")
-        << R"(product:"Zandro Reader",version:"1.2.3")" << "Update List"
+        << R"(product:"Zandro Reader",version:"1.2.3")"
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=Zandro Reader&version=1.2&build=3"
            "&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("no parameters at all")
-        << "" << "Update List"
+        << ""
+        << "Update List"
         << "/get_addons.php?addon=Update%20List&product=&platform=x86&EmbededLanguage=en_us";
     QTest::newRow("addon is encoded")
         << R"(product:"p")" << QString::fromUtf8("a-b.c_d~\u00e9\u4e2d")
@@ -334,22 +335,22 @@ void TestCReaderModuleManager::checkModuleAvailable_data()
     QTest::addColumn<bool>("available");
 
     // Paths are relative to the test's folder, where "present" exists and "missing" does not.
-    QTest::newRow("same version, no paths") << "2.0.0.0" << QStringList() << "2.0.0.0" << false
-                                            << "Mod" << true;
-    QTest::newRow("higher installed") << "2.1" << QStringList() << "2.0.0.0" << false << "Mod"
-                                      << true;
-    QTest::newRow("lower installed") << "1.9.9.9" << QStringList() << "2.0.0.0" << false << "Mod"
-                                     << false;
+    QTest::newRow("same version, no paths")
+        << "2.0.0.0" << QStringList() << "2.0.0.0" << false << "Mod" << true;
+    QTest::newRow("higher installed")
+        << "2.1" << QStringList() << "2.0.0.0" << false << "Mod" << true;
+    QTest::newRow("lower installed")
+        << "1.9.9.9" << QStringList() << "2.0.0.0" << false << "Mod" << false;
     QTest::newRow("all paths present") << "2.0.0.0" << QStringList{"present", "present/file"}
                                        << "2.0.0.0" << false << "Mod" << true;
-    QTest::newRow("one path missing") << "2.0.0.0" << QStringList{"present", "missing"}
-                                      << "2.0.0.0" << false << "Mod" << false;
-    QTest::newRow("not installed") << "9.0.0.0" << QStringList() << "2.0.0.0" << false
-                                   << "Other" << false;
-    QTest::newRow("names are case-sensitive") << "9.0.0.0" << QStringList() << "2.0.0.0" << false
-                                              << "mod" << false;
-    QTest::newRow("common module whatever is installed") << "1.0.0.0" << QStringList{"missing"}
-                                                         << "2.0.0.0" << true << "Other" << true;
+    QTest::newRow("one path missing")
+        << "2.0.0.0" << QStringList{"present", "missing"} << "2.0.0.0" << false << "Mod" << false;
+    QTest::newRow("not installed")
+        << "9.0.0.0" << QStringList() << "2.0.0.0" << false << "Other" << false;
+    QTest::newRow("names are case-sensitive")
+        << "9.0.0.0" << QStringList() << "2.0.0.0" << false << "mod" << false;
+    QTest::newRow("common module whatever is installed")
+        << "1.0.0.0" << QStringList{"missing"} << "2.0.0.0" << true << "Other" << true;
     // "1.2.3.1 0" would read as 1.2.3.0 with its blank kept.
     QTest::newRow("blanks removed from both versions")
         << "1.2.3.1 0" << QStringList() << "1 .2.3.10" << false << "Mod" << true;
@@ -397,22 +398,43 @@ void TestCReaderModuleManager::updaterAvailability_data()
     QTest::addColumn<bool>("available");
 
     // The controller's reader version is empty, so any positive version is higher.
-    QTest::newRow("not the updater") << "plugin" << "exe" << "9" << "MspPatch" << false << true;
-    QTest::newRow("type is case-sensitive") << "Updater" << "exe" << "9" << "" << false << true;
-    QTest::newRow("higher with MspPatch url") << "updater" << "Up" << "1.0" << "http://h/MspPatch.zip"
-                                              << false << false;
-    QTest::newRow("higher with exe in name") << "updater" << "setup.exe" << "1.0" << "" << false
-                                             << false;
-    QTest::newRow("EXE in capitals does not count") << "updater" << "SETUP.EXE" << "1.0" << ""
-                                                    << false << true;
-    QTest::newRow("higher, neither marker") << "updater" << "Up" << "1.0" << "http://h/u.zip"
-                                            << false << true;
-    QTest::newRow("not higher") << "updater" << "setup.exe" << "0.0.0.0" << "" << false << true;
+    QTest::newRow("not the updater") << "plugin"
+                                     << "exe"
+                                     << "9"
+                                     << "MspPatch" << false << true;
+    QTest::newRow("type is case-sensitive") << "Updater"
+                                            << "exe"
+                                            << "9"
+                                            << "" << false << true;
+    QTest::newRow("higher with MspPatch url") << "updater"
+                                              << "Up"
+                                              << "1.0"
+                                              << "http://h/MspPatch.zip" << false << false;
+    QTest::newRow("higher with exe in name") << "updater"
+                                             << "setup.exe"
+                                             << "1.0"
+                                             << "" << false << false;
+    QTest::newRow("EXE in capitals does not count") << "updater"
+                                                    << "SETUP.EXE"
+                                                    << "1.0"
+                                                    << "" << false << true;
+    QTest::newRow("higher, neither marker") << "updater"
+                                            << "Up"
+                                            << "1.0"
+                                            << "http://h/u.zip" << false << true;
+    QTest::newRow("not higher") << "updater"
+                                << "setup.exe"
+                                << "0.0.0.0"
+                                << "" << false << true;
     // Blanks stay in the updater test: "1 0" is no number and reads as 0.
-    QTest::newRow("blank spoils the version") << "updater" << "setup.exe" << "1 0" << "" << false
-                                              << true;
-    QTest::newRow("common updater is still judged") << "updater" << "setup.exe" << "1.0" << ""
-                                                    << true << false;
+    QTest::newRow("blank spoils the version") << "updater"
+                                              << "setup.exe"
+                                              << "1 0"
+                                              << "" << false << true;
+    QTest::newRow("common updater is still judged") << "updater"
+                                                    << "setup.exe"
+                                                    << "1.0"
+                                                    << "" << true << false;
 }
 
 void TestCReaderModuleManager::updaterAvailability()
@@ -445,19 +467,19 @@ void TestCReaderModuleManager::deletePatchUpdate_data()
     QTest::addColumn<QStringList>("offer");
     QTest::addColumn<QStringList>("kept");
 
-    QTest::newRow("updater and patch") << QStringList{"ReaderUpdater", "ReaderPatch"}
-                                       << QStringList{"ReaderUpdater"};
-    QTest::newRow("patch before updater") << QStringList{"ReaderPatch", "ReaderUpdater"}
-                                          << QStringList{"ReaderUpdater"};
-    QTest::newRow("only the later of two patches") << QStringList{"Patch1", "Updater", "Patch2"}
-                                                   << QStringList{"Patch1", "Updater"};
-    QTest::newRow("patch alone stays") << QStringList{"Patch", "Other"}
-                                       << QStringList{"Patch", "Other"};
+    QTest::newRow("updater and patch")
+        << QStringList{"ReaderUpdater", "ReaderPatch"} << QStringList{"ReaderUpdater"};
+    QTest::newRow("patch before updater")
+        << QStringList{"ReaderPatch", "ReaderUpdater"} << QStringList{"ReaderUpdater"};
+    QTest::newRow("only the later of two patches")
+        << QStringList{"Patch1", "Updater", "Patch2"} << QStringList{"Patch1", "Updater"};
+    QTest::newRow("patch alone stays")
+        << QStringList{"Patch", "Other"} << QStringList{"Patch", "Other"};
     QTest::newRow("updater alone stays") << QStringList{"Updater"} << QStringList{"Updater"};
-    QTest::newRow("one record naming both") << QStringList{"A", "UpdaterPatch", "B"}
-                                            << QStringList{"A", "B"};
-    QTest::newRow("case-sensitive") << QStringList{"updater", "patch"}
-                                    << QStringList{"updater", "patch"};
+    QTest::newRow("one record naming both")
+        << QStringList{"A", "UpdaterPatch", "B"} << QStringList{"A", "B"};
+    QTest::newRow("case-sensitive")
+        << QStringList{"updater", "patch"} << QStringList{"updater", "patch"};
     QTest::newRow("empty offer") << QStringList() << QStringList();
 }
 
@@ -477,8 +499,8 @@ void TestCReaderModuleManager::deleteZandroCloud_data()
     QTest::addColumn<ServiceItems>("offer");
     QTest::addColumn<QStringList>("kept");
 
-    QTest::newRow("service mode with TRUE") << ServiceItems{{2, "TRUE"}, {0, ""}}
-                                            << QStringList{"1"};
+    QTest::newRow("service mode with TRUE")
+        << ServiceItems{{2, "TRUE"}, {0, ""}} << QStringList{"1"};
     QTest::newRow("TRUE begins a longer text") << ServiceItems{{2, "TRUEISH"}} << QStringList{};
     QTest::newRow("TRUE later in the text") << ServiceItems{{2, " TRUE"}} << QStringList{"0"};
     QTest::newRow("lower case") << ServiceItems{{2, "true"}} << QStringList{"0"};
@@ -514,13 +536,25 @@ void TestCReaderModuleManager::finishSignalsEvenWithoutReplyPath()
     QCOMPARE(offeredNames(f.manager), QStringList{"kept"});
 }
 
+void TestCReaderModuleManager::releaseSkipsNullRecords()
+{
+    Fixture f;
+    f.manager.offeredModules << nullptr << namedRecord("a") << nullptr;
+    f.manager.ReleaseModuleInfo();
+    QVERIFY(f.manager.offeredModules.isEmpty());
+    QVector<_UpdaterInfo *> installed{nullptr, new _UpdaterInfo{"a", "1", {"p"}}};
+    f.manager.ReleaseUpdaterInfoList(installed);
+    QVERIFY(installed.isEmpty());
+}
+
 void TestCReaderModuleManager::wideToToolkitString_data()
 {
     QTest::addColumn<QVector<uint>>("units");
     QTest::addColumn<QString>("text");
 
     QTest::newRow("ASCII") << QVector<uint>{'a', 'b'} << "ab";
-    QTest::newRow("Latin-1 and BMP") << QVector<uint>{0xe9, 0x4e2d} << QString::fromUtf8("\u00e9\u4e2d");
+    QTest::newRow("Latin-1 and BMP")
+        << QVector<uint>{0xe9, 0x4e2d} << QString::fromUtf8("\u00e9\u4e2d");
     QTest::newRow("above U+FFFF as a surrogate pair")
         << QVector<uint>{'x', 0x1F600} << QString::fromUtf8("x\U0001F600");
     QTest::newRow("stops at the first NUL") << QVector<uint>{'a', 0, 'b'} << "a";
@@ -547,11 +581,12 @@ void TestCReaderModuleManager::moduleAttributes_data()
         << R"(<m name="N" version="1.2" description="D" size="12 MB" url="http://h/p.bin" )"
            R"(level="L" regkey="K" module_type="T" parent="P" title="Ti" )"
            R"(isInternalService="TRUE x"/>)"
-        << false
-        << QStringList{"group=Update List", "name=N", "version=1.2", "description=D",
-                       "size=12 MB", "url=http://h/p.bin", "level=L", "regKey=K", "moduleType=T",
-                       "parent=P", "title=Ti", "internalService=TRUE x", "corvaneStandard=",
-                       "updateMode=0", "result=0", "forcedUpgrade=0"};
+        << false << QStringList{"group=Update List", "name=N",       "version=1.2",
+                                "description=D",     "size=12 MB",   "url=http://h/p.bin",
+                                "level=L",           "regKey=K",     "moduleType=T",
+                                "parent=P",          "title=Ti",     "internalService=TRUE x",
+                                "corvaneStandard=",  "updateMode=0", "result=0",
+                                "forcedUpgrade=0"};
     QTest::newRow("flags true in any letter case")
         << R"(<m result="TRUE" plugin="True" isnew="tRuE" iscommon="true"/>)" << false
         << QStringList{"result=1", "plugin=1", "isNew=1", "isCommon=1"};
@@ -564,32 +599,33 @@ void TestCReaderModuleManager::moduleAttributes_data()
     QTest::newRow("capitalised names are ignored")
         << R"(<m Name="N" Result="true" Update_mode="2"/>)" << false
         << QStringList{"name=", "result=0", "updateMode=0"};
-    QTest::newRow("prefix is not considered") << R"(<m a:name="N" b:result="true"/>)" << false
-                                              << QStringList{"name=N", "result=1"};
+    QTest::newRow("prefix is not considered")
+        << R"(<m a:name="N" b:result="true"/>)" << false << QStringList{"name=N", "result=1"};
     QTest::newRow("update mode") << R"(<m update_mode="2"/>)" << false
                                  << QStringList{"updateMode=2"};
-    QTest::newRow("negative update mode") << R"(<m update_mode="-3"/>)" << false
-                                          << QStringList{"updateMode=-3"};
-    QTest::newRow("update mode not a number") << R"(<m update_mode="2x"/>)" << false
-                                              << QStringList{"updateMode=0"};
-    QTest::newRow("update mode is not hex") << R"(<m update_mode="0x10"/>)" << false
-                                            << QStringList{"updateMode=0"};
-    QTest::newRow("update mode out of range") << R"(<m update_mode="99999999999"/>)" << false
-                                              << QStringList{"updateMode=0"};
-    QTest::newRow("forced upgrade on TRUE") << R"(<m forcedUpgrade="TRUE"/>)" << false
-                                            << QStringList{"forcedUpgrade=1"};
-    QTest::newRow("forced upgrade in any case") << R"(<m forcedUpgrade="true"/>)" << false
-                                                << QStringList{"forcedUpgrade=1"};
-    QTest::newRow("forced upgrade is never cleared") << R"(<m forcedUpgrade="false"/>)" << true
-                                                     << QStringList{"forcedUpgrade=1"};
+    QTest::newRow("negative update mode")
+        << R"(<m update_mode="-3"/>)" << false << QStringList{"updateMode=-3"};
+    QTest::newRow("update mode not a number")
+        << R"(<m update_mode="2x"/>)" << false << QStringList{"updateMode=0"};
+    QTest::newRow("update mode is not hex")
+        << R"(<m update_mode="0x10"/>)" << false << QStringList{"updateMode=0"};
+    QTest::newRow("update mode out of range")
+        << R"(<m update_mode="99999999999"/>)" << false << QStringList{"updateMode=0"};
+    QTest::newRow("forced upgrade on TRUE")
+        << R"(<m forcedUpgrade="TRUE"/>)" << false << QStringList{"forcedUpgrade=1"};
+    QTest::newRow("forced upgrade in any case")
+        << R"(<m forcedUpgrade="true"/>)" << false << QStringList{"forcedUpgrade=1"};
+    QTest::newRow("forced upgrade is never cleared")
+        << R"(<m forcedUpgrade="false"/>)" << true << QStringList{"forcedUpgrade=1"};
     QTest::newRow("CorvaneStandard present")
         << R"(<m CorvaneStandard="v2"/>)" << false
         << QStringList{"corvaneStandard=TRUE", "corvaneStandardValue=v2"};
     QTest::newRow("CorvaneStandard empty still present")
         << R"(<m CorvaneStandard=""/>)" << false
         << QStringList{"corvaneStandard=TRUE", "corvaneStandardValue="};
-    QTest::newRow("decoded value") << R"(<m description="caf&#233; &amp; &#x1F600;"/>)" << false
-                                   << QStringList{QString::fromUtf8("description=caf\u00e9 & \U0001F600")};
+    QTest::newRow("decoded value")
+        << R"(<m description="caf&#233; &amp; &#x1F600;"/>)" << false
+        << QStringList{QString::fromUtf8("description=caf\u00e9 & \U0001F600")};
 }
 
 void TestCReaderModuleManager::moduleAttributes()
@@ -616,46 +652,70 @@ void TestCReaderModuleManager::moduleAttributes()
 
 void TestCReaderModuleManager::pass_data()
 {
-    QTest::addColumn<QString>("reply");  // fixture name; "" for an empty file, "-" for none
-    QTest::addColumn<QString>("state");  // fixture copied to "UpdaterInfo.xml", or ""
+    QTest::addColumn<QString>("reply"); // fixture name; "" for an empty file, "-" for none
+    QTest::addColumn<QString>("state"); // fixture copied to "UpdaterInfo.xml", or ""
     QTest::addColumn<QString>("params");
     QTest::addColumn<QString>("group");
     QTest::addColumn<QStringList>("offer");
 
     const QString list = "Update List";
-    QTest::newRow("verdicts in reply order") << "reply-verdicts.xml" << "" << "" << list
-                                             << QStringList{"First", "Second", "Fifth"};
+    QTest::newRow("verdicts in reply order")
+        << "reply-verdicts.xml"
+        << ""
+        << "" << list << QStringList{"First", "Second", "Fifth"};
     QTest::newRow("express drops OCR_ and PDF/A")
-        << "reply-express.xml" << "" << R"(bExpress:"1")" << list
-        << QStringList{"PDF/A Converter", "ocr_lower", "Plain"};
+        << "reply-express.xml"
+        << ""
+        << R"(bExpress:"1")" << list << QStringList{"PDF/A Converter", "ocr_lower", "Plain"};
     QTest::newRow("express with any non-zero number")
-        << "reply-express.xml" << "" << R"(bExpress:"-2")" << list
-        << QStringList{"PDF/A Converter", "ocr_lower", "Plain"};
-    QTest::newRow("express off")
-        << "reply-express.xml" << "" << R"(bExpress:"0")" << list
-        << QStringList{"OCR_Engine", "MyOCR_Pack", "PDF/A", "PDF/A Converter", "ocr_lower", "Plain"};
+        << "reply-express.xml"
+        << ""
+        << R"(bExpress:"-2")" << list << QStringList{"PDF/A Converter", "ocr_lower", "Plain"};
+    QTest::newRow("express off") << "reply-express.xml"
+                                 << ""
+                                 << R"(bExpress:"0")" << list
+                                 << QStringList{"OCR_Engine",      "MyOCR_Pack", "PDF/A",
+                                                "PDF/A Converter", "ocr_lower",  "Plain"};
     QTest::newRow("express not a number")
-        << "reply-express.xml" << "" << R"(bExpress:"yes")" << list
-        << QStringList{"OCR_Engine", "MyOCR_Pack", "PDF/A", "PDF/A Converter", "ocr_lower", "Plain"};
-    QTest::newRow("capitalised attribute names ignored") << "reply-attributes.xml" << "" << ""
-                                                         << list << QStringList{"", "Prefixed"};
-    QTest::newRow("state file decides") << "reply-installed.xml" << "state-installed.xml" << ""
-                                        << list
-                                        << QStringList{"Older", "PathGone", "SelfPatched"};
+        << "reply-express.xml"
+        << ""
+        << R"(bExpress:"yes")" << list << QStringList{"OCR_Engine",      "MyOCR_Pack", "PDF/A",
+                                                      "PDF/A Converter", "ocr_lower",  "Plain"};
+    QTest::newRow("capitalised attribute names ignored")
+        << "reply-attributes.xml"
+        << ""
+        << "" << list << QStringList{"", "Prefixed"};
+    QTest::newRow("state file decides")
+        << "reply-installed.xml"
+        << "state-installed.xml"
+        << "" << list << QStringList{"Older", "PathGone", "SelfPatched"};
     QTest::newRow("no state file")
-        << "reply-installed.xml" << "" << "" << list
-        << QStringList{"Same", "Older", "PathGone", "Newer", "SelfPatched"};
+        << "reply-installed.xml"
+        << ""
+        << "" << list << QStringList{"Same", "Older", "PathGone", "Newer", "SelfPatched"};
     QTest::newRow("state file without its marker")
-        << "reply-installed.xml" << "state-unmarked.xml" << "" << list
-        << QStringList{"Same", "Older", "PathGone", "Newer", "SelfPatched"};
+        << "reply-installed.xml"
+        << "state-unmarked.xml"
+        << "" << list << QStringList{"Same", "Older", "PathGone", "Newer", "SelfPatched"};
     QTest::newRow("other group skips the availability test")
-        << "reply-installed.xml" << "state-installed.xml" << "" << "Other"
+        << "reply-installed.xml"
+        << "state-installed.xml"
+        << ""
+        << "Other"
         << QStringList{"Same", "Older", "PathGone", "Newer", "Shared", "SelfPatched", "Self"};
-    QTest::newRow("housekeeping after the pass") << "reply-housekeeping.xml" << "" << "" << list
-                                                 << QStringList{"ReaderUpdater", "CloudLater"};
-    QTest::newRow("not XML") << "bad-not-xml.xml" << "" << "" << list << QStringList{};
-    QTest::newRow("empty file") << "" << "" << "" << list << QStringList{};
-    QTest::newRow("missing file") << "-" << "" << "" << list << QStringList{};
+    QTest::newRow("housekeeping after the pass")
+        << "reply-housekeeping.xml"
+        << ""
+        << "" << list << QStringList{"ReaderUpdater", "CloudLater"};
+    QTest::newRow("not XML") << "bad-not-xml.xml"
+                             << ""
+                             << "" << list << QStringList{};
+    QTest::newRow("empty file") << ""
+                                << ""
+                                << "" << list << QStringList{};
+    QTest::newRow("missing file") << "-"
+                                  << ""
+                                  << "" << list << QStringList{};
 }
 
 void TestCReaderModuleManager::pass()
@@ -685,20 +745,26 @@ void TestCReaderModuleManager::pass()
     CReaderModuleManager manager(group, &app, nullptr);
     // What an earlier pass offered never survives the next one.
     manager.offeredModules << namedRecord("Earlier");
-    LogCapture log;
+    ContextLog log;
     manager.OnPaserModuleInfo(replyPath);
     QVERIFY(QDir::setCurrent(previous));
 
     QCOMPARE(offeredNames(manager), offer);
     for (const MODULEINFO *record : qAsConst(manager.offeredModules))
         QCOMPARE(record->group, group);
-    QCOMPARE(log.count("Open Reply Xml File failed."), reply == "-" ? 1 : 0);
+    const ContextLog::Line *failure = log.find("Open Reply Xml File failed.");
+    QCOMPARE(failure != nullptr, reply == "-");
+    if (failure) {
+        QCOMPARE(failure->file, QString("updater/src/creadermodulemanager.cpp"));
+        QCOMPARE(failure->function,
+                 QString("void CReaderModuleManager::OnPaserModuleInfo(QString)"));
+    }
 }
 
 void TestCReaderModuleManager::stateFile_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QStringList>("entries");  // "name version path|path"
+    QTest::addColumn<QStringList>("entries"); // "name version path|path"
 
     QTest::newRow("entries and paths in order")
         << QByteArray(R"(<updater_info><a name="A" version="1.0"><p path="x"/><q path="y"/></a>)"
@@ -713,7 +779,8 @@ void TestCReaderModuleManager::stateFile_data()
         << QByteArray(R"(<root><m name="A"/></root>)") + QByteArray(1, '\0') + "updater_info"
         << QStringList{};
     QTest::newRow("children without path, other attributes ignored")
-        << QByteArray(R"(<updater_info><m Name="N" name="A" PATH="z"><f file="x"/><f path="p"/></m></updater_info>)")
+        << QByteArray(
+               R"(<updater_info><m Name="N" name="A" PATH="z"><f file="x"/><f path="p"/></m></updater_info>)")
         << QStringList{"A  p"};
     QTest::newRow("not XML") << QByteArray("updater_info, but no element") << QStringList{};
     QTest::newRow("empty") << QByteArray() << QStringList{};
@@ -740,6 +807,109 @@ void TestCReaderModuleManager::stateFile()
     f.manager.ReleaseUpdaterInfoList(installed);
     QVERIFY(installed.isEmpty());
     QCOMPARE(seen, entries);
+}
+
+void TestCReaderModuleManager::queryEndToEnd()
+{
+    // The service is addressed with its path doubled, so that is where the reply must lie.
+    NginxServer server;
+    QFile original(fixture("reply-verdicts.xml"));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray replyBytes = original.readAll();
+    QVERIFY(server.addFile("addons/get_addons.php/get_addons.php", replyBytes));
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QString host = "127.0.0.1:" + QString::number(server.port());
+    qputenv("ZANDRO_CATALOGUE_HOST", host.toUtf8());
+
+    Fixture f(R"(product:"reader",version:"1.2.3.4")");
+    QProgressBar bar;
+    QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
+    ContextLog log;
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 0);
+    const QString replyPath = QDir::tempPath() + "/ZandroQuillet/update_tmpfile.xml";
+    QCOMPARE(f.manager.replyFilePath, replyPath);
+    QVERIFY(finished.wait(20000));
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 1);
+
+    const QString query = "/get_addons.php?addon=Update%20List&product=reader&version=1.2"
+                          "&build=3.4&platform=x86&EmbededLanguage=en_us";
+    QVERIFY(server.waitForRequests(1));
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(server.requests().at(0).requestLine,
+             "GET /addons/get_addons.php" + query + " HTTP/1.1");
+    QCOMPARE(offeredNames(f.manager), (QStringList{"First", "Second", "Fifth"}));
+    QCOMPARE(bar.value(), 100);
+    QFile reply(replyPath);
+    QVERIFY(reply.open(QIODevice::ReadOnly));
+    QCOMPARE(reply.readAll(), replyBytes);
+
+    const ContextLog::Line *url = log.find("CReaderModuleManager::QueryModuleInfo:strURL: ");
+    const ContextLog::Line *path =
+        log.find("CReaderModuleManager::QueryModuleInfo:strTempPathName: ");
+    QVERIFY(url && path);
+    QCOMPARE(url->message, "CReaderModuleManager::QueryModuleInfo:strURL:  \"http://" + host +
+                               "/addons/get_addons.php" + query + "\"");
+    QCOMPARE(path->message,
+             "CReaderModuleManager::QueryModuleInfo:strTempPathName:  \"" + replyPath + "\"");
+    QCOMPARE(url->file, QString("updater/src/creadermodulemanager.cpp"));
+    QCOMPARE(url->function,
+             QString("int CReaderModuleManager::QueryModuleInfo(QProgressBar*, bool)"));
+    QCOMPARE(url->line, 60);
+    QCOMPARE(path->line, 61);
+
+    // A second query replaces the downloader and the whole offer.
+    QPointer<QHttpDownLoadS> first = f.manager.downloader;
+    QFile::remove(replyPath);
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 0);
+    QVERIFY(first.isNull());
+    QVERIFY(f.manager.downloader);
+    QVERIFY(finished.wait(20000));
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 2);
+    QVERIFY(server.waitForRequests(2));
+    QCOMPARE(server.requests().size(), 2);
+    QCOMPARE(offeredNames(f.manager), (QStringList{"First", "Second", "Fifth"}));
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
+}
+
+void TestCReaderModuleManager::queryFailsWithoutReplyFolder()
+{
+    // A plain file where the reply's folder belongs makes the folder impossible to create.
+    const QString blocker = QDir::tempPath() + "/ZandroQuillet";
+    QDir(blocker).removeRecursively();
+    touch(blocker);
+    qputenv("ZANDRO_CATALOGUE_HOST", "127.0.0.1:9");
+    Fixture f;
+    QProgressBar bar;
+    QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
+    ContextLog log;
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 1);
+    const ContextLog::Line *line = log.find("can not make path:");
+    QVERIFY(line);
+    QCOMPARE(line->message, "can not make path: \"" + blocker + "\"");
+    QCOMPARE(line->line, 65);
+    QVERIFY(f.manager.downloader);
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(QFile::remove(blocker));
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
+}
+
+void TestCReaderModuleManager::queryFailsWhenReplyCannotBeWritten()
+{
+    // A folder in the reply file's place can be neither removed nor opened for writing.
+    const QString replyPath = QDir::tempPath() + "/ZandroQuillet/update_tmpfile.xml";
+    QVERIFY(QDir().mkpath(replyPath));
+    qputenv("ZANDRO_CATALOGUE_HOST", "127.0.0.1:9");
+    Fixture f;
+    QProgressBar bar;
+    QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
+    QCOMPARE(f.manager.QueryModuleInfo(&bar), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(QDir(replyPath).removeRecursively());
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
 }
 
 ZANDRO_TEST_MAIN(TestCReaderModuleManager)

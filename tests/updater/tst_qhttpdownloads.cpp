@@ -351,7 +351,8 @@ void TestQHttpDownLoadS::failedTransferIsNotAnnounced_data()
     QTest::newRow("connection dropped mid-body")
         << "script" << "/drop/100000/40000" << "error:" << qint64(40000) << 40000;
     QTest::newRow("unreachable port") << "none" << "/a.bin" << "error: 1" << qint64(0) << 0;
-    QTest::newRow("not found") << "nginx" << "/nothing-here.bin" << "error: 203" << qint64(-1) << -1;
+    QTest::newRow("not found")
+        << "nginx" << "/nothing-here.bin" << "error: 203" << qint64(-1) << -1;
     QTest::newRow("redirect is not followed") << "nginx" << "/moved" << "" << qint64(-1) << -1;
     QTest::newRow("server error") << "script" << "/status/500" << "error:" << qint64(-1) << -1;
 }
@@ -371,7 +372,9 @@ void TestQHttpDownLoadS::failedTransferIsNotAnnounced()
     else if (server == QLatin1String("script"))
         url = m_script->url(path);
     else
-        url = QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(TestServers::freeLoopbackPort()).arg(path));
+        url = QUrl(QStringLiteral("http://127.0.0.1:%1%2")
+                       .arg(TestServers::freeLoopbackPort())
+                       .arg(path));
     const int before = m_nginx->requests().size();
 
     const QString file = target(QStringLiteral("failed.bin"));
@@ -408,30 +411,52 @@ void TestQHttpDownLoadS::silentServerIsAbandonedByWatchdog()
     ScriptServer silent(ScriptServer::Silent);
     QVERIFY2(silent.start(), qPrintable(silent.errorString()));
 
-    const QString file = target(QStringLiteral("silent.bin"));
+    // Three downloads side by side over the same ten seconds: a silent server, one that sent a
+    // little and then stalls (slow, not dead), and one that completes at once.
     QProgressBar bar;
     bar.setValue(0);
     QLabel label(QStringLiteral("idle"));
     qint64 counter = 0;
-    QHttpDownLoadS d(nullptr, &bar, &label, &counter);
-    QVERIFY(d.setUrlAndFilePath(silent.url(QStringLiteral("/pkg.bin")), file));
-    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QHttpDownLoadS quiet(nullptr, &bar, &label, &counter);
+    QVERIFY(quiet.setUrlAndFilePath(silent.url(QStringLiteral("/pkg.bin")),
+                                    target(QStringLiteral("silent.bin"))));
+    QSignalSpy quietFinished(&quiet, &QHttpDownLoadS::oneDownLoadFinish);
+
+    QProgressBar slowBar;
+    QHttpDownLoadS slow(nullptr, &slowBar, nullptr, nullptr);
+    QVERIFY(slow.setUrlAndFilePath(m_script->url(QStringLiteral("/stall/1000/500/200")),
+                                   target(QStringLiteral("slow.bin"))));
+    QSignalSpy slowFinished(&slow, &QHttpDownLoadS::oneDownLoadFinish);
+
+    QHttpDownLoadS quick;
+    QVERIFY(quick.setUrlAndFilePath(m_nginx->url(QStringLiteral("/small.bin")),
+                                    target(QStringLiteral("quick.bin"))));
+    QSignalSpy quickFinished(&quick, &QHttpDownLoadS::oneDownLoadFinish);
+
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(d.startDownLoads());
-    QTRY_VERIFY_WITH_TIMEOUT(log.count(QStringLiteral("slotsHasHttpReponse")) > 0,
-                             QHttpDownLoadS::WatchdogMs + 3000);
-    QVERIFY(clock.elapsed() >= QHttpDownLoadS::WatchdogMs - 100);
+    QVERIFY(quiet.startDownLoads());
+    QVERIFY(slow.startDownLoads());
+    QVERIFY(quick.startDownLoads());
+    QVERIFY(quickFinished.wait(EndTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(quiet.reply == nullptr, QHttpDownLoadS::WatchdogMs + 3000);
+    QVERIFY(clock.elapsed() >= QHttpDownLoadS::WatchdogMs);
+    QTest::qWait(200);
 
-    QVERIFY(d.reply == nullptr);
-    QVERIFY(!d.file->isOpen());
-    QTest::qWait(100);
-    QCOMPARE(finished.count(), 0);
+    // The silent request is abandoned: nothing announced, bar and label as they were.
+    QCOMPARE(quietFinished.count(), 0);
+    QVERIFY(!quiet.file->isOpen());
     QCOMPARE(bar.value(), 0);
     QCOMPARE(label.text(), QStringLiteral("idle"));
-    QCOMPARE(readFile(file), QByteArray());
+    QCOMPARE(readFile(target(QStringLiteral("silent.bin"))), QByteArray());
     QCOMPARE(log.count(QStringLiteral("error:")), 0);
-    QCOMPARE(log.count(QStringLiteral("slotsHasHttpReponse")), 1);
+
+    // The stalled one is still waited for; the finished one had no watchdog left to fire.
+    QVERIFY(slow.reply != nullptr);
+    QCOMPARE(slowFinished.count(), 0);
+    QCOMPARE(slowBar.value(), 50);
+    QCOMPARE(quickFinished.count(), 1);
+    QCOMPARE(log.count(QStringLiteral("slotsHasHttpReponse")), 2);
 }
 
 ZANDRO_TEST_MAIN(TestQHttpDownLoadS)

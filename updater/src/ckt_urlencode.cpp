@@ -14,9 +14,7 @@ int latin1Byte(QChar character)
 const int CKT_URLEncode::m_enum_unsafe_ascii_char_range[4][2] = {
     {0, 47}, {58, 64}, {91, 96}, {123, 255}};
 
-CKT_URLEncode::CKT_URLEncode(QObject *parent) : QObject(parent)
-{
-}
+CKT_URLEncode::CKT_URLEncode(QObject *parent) : QObject(parent) {}
 
 QString CKT_URLEncode::URLEncode(QString text)
 {

@@ -77,9 +77,10 @@ bool Comm::makeOwnFolder(const QString &path)
 QString Comm::ws2qs(CKT_WideString text)
 {
     // wchar_t holds one 32-bit code point per character here; fromUcs4 makes the surrogate pairs.
-    const wchar_t *chars = text.c_str();
+    const CKT_WideStringC view(text);
+    const wchar_t *chars = view.GetPtr();
     int length = 0;
-    while (length < text.GetLength() && chars[length] != 0)
+    while (length < view.GetLength() && chars[length] != 0)
         ++length;
     return QString::fromUcs4(reinterpret_cast<const uint *>(chars), length);
 }

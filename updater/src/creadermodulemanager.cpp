@@ -10,22 +10,21 @@
 #include "ckt_urlencode.h"
 #include "commandline.h"
 #include "kt_basic.h"
+#include "qhttpdownloads.h"
 #include "updaterapp.h"
 
 namespace {
-// Where the catalogue reply is stored, under the temporary folder.
-constexpr char ReplyFileName[] = "/ZandroQuillet/update_tmpfile.xml";
-// The state file, appended directly to readerPath.
-constexpr char StateFileName[] = "UpdaterInfo.xml";
+constexpr char ReplyFileName[] = "/ZandroQuillet/update_tmpfile.xml"; // under the temp folder
+constexpr char StateFileName[] = "UpdaterInfo.xml";                   // appended to readerPath
 // Text the state file must hold before it is parsed at all.
 constexpr char StateFileMarker[] = "updater_info";
-// Offset from UTC, in seconds, at which the UTC+8 catalogue endpoint begins; it covers one hour.
+// Offsets from UTC, in seconds, from +08:00:00 to +08:59:59 pick the UTC+8 catalogue endpoint.
+// Taken unsigned, smaller offsets wrap to large values and fall outside the span too.
 constexpr int Utc8Offset = 8 * 3600;
 constexpr unsigned Utc8Span = 3599;
 
 // Calls visit(localName, value) for each attribute of the element, in document order.
-template <typename Visit>
-void forEachAttribute(CXML_Element *element, Visit visit)
+template <typename Visit> void forEachAttribute(CXML_Element *element, Visit visit)
 {
     const int count = static_cast<int>(element->m_AttrMap.GetSize());
     for (int i = 0; i < count; ++i) {
@@ -37,28 +36,27 @@ void forEachAttribute(CXML_Element *element, Visit visit)
     }
 }
 
-// The catalogue's flags are true for "true" in any ASCII letter case, and for nothing else.
-bool equalsAsciiNoCase(const QString &text, const char *word)
+// The catalogue's flags are true for "true" in any ASCII letter case and for nothing else; no
+// other character folds to an ASCII letter in Latin-1, so folding the Latin-1 bytes is exact.
+bool equalsNoCase(const QString &text, const char *word)
 {
-    const QString expected = QLatin1String(word);
-    if (text.size() != expected.size())
-        return false;
-    for (int i = 0; i < text.size(); ++i) {
-        ushort unit = text.at(i).unicode();
-        if (unit >= 'A' && unit <= 'Z')
-            unit = static_cast<ushort>(unit - 'A' + 'a');
-        if (unit != expected.at(i).unicode())
-            return false;
-    }
-    return true;
+    return text.toLatin1().toLower() == word;
 }
 } // namespace
+
+bool CReaderModuleManager::usesUtc8Endpoint()
+{
+    const int offset = QDateTime::currentDateTime().offsetFromUtc();
+    return static_cast<unsigned>(offset - Utc8Offset) <= Utc8Span;
+}
 
 int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
 {
     replyFilePath = QDir::tempPath() + QLatin1String(ReplyFileName);
     const QString url = Comm::catalogueEndpoint(usesUtc8Endpoint()) + GetHttpURL(groupName);
-    Q_UNUSED(bar);
+    delete downloader;
+    downloader = new QHttpDownLoadS(nullptr, bar, nullptr, nullptr);
+    downloader->setUrlAndFilePath(QUrl(url, QUrl::TolerantMode), replyFilePath);
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strURL: " << url;
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strTempPathName: " << replyFilePath;
     if (!QFile::exists(replyFilePath)) {
@@ -68,40 +66,37 @@ int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
             return 1;
         }
     }
-    // The downloader is not wired in yet: the query ends at once with what the file holds.
-    QMetaObject::invokeMethod(this, "slotQueryModuleInfoFinish", Qt::QueuedConnection,
-                              Q_ARG(QString, replyFilePath));
+    connect(downloader, &QHttpDownLoadS::oneDownLoadFinish, this,
+            &CReaderModuleManager::slotQueryModuleInfoFinish);
+    // A reply file that cannot be opened means no download: say so rather than claim a start.
+    if (!downloader->startDownLoads())
+        return 1;
     return 0;
 }
 
 CReaderModuleManager::CReaderModuleManager(QString group, UpdaterApp *controller, QObject *parent)
-    : QObject(parent),
-      groupName(group),
+    : QObject(parent), groupName(group),
       readerPath(controller && controller->commandLine
                      ? controller->commandLine->getReaderPathFromcmd()
                      : QString()),
-      downloader(nullptr),
-      app(controller)
+      downloader(nullptr), app(controller)
 {
 }
 
 CReaderModuleManager::~CReaderModuleManager()
 {
+    delete downloader;
     ReleaseModuleInfo();
-}
-
-bool CReaderModuleManager::usesUtc8Endpoint()
-{
-    const int offset = QDateTime::currentDateTime().offsetFromUtc();
-    // Taken unsigned, offsets below +08:00 wrap to large values and fall outside the span too.
-    return static_cast<unsigned>(offset - Utc8Offset) <= Utc8Span;
 }
 
 QString CReaderModuleManager::GetHttpURL(QString addon)
 {
-    const CSetup_CommandLine *params = app ? app->commandLine : nullptr;
-    const QString product = params ? params->getValue(QLatin1String(Updater::ParamProduct)) : QString();
-    const QString version = params ? params->getValue(QLatin1String(Updater::ParamVersion)) : QString();
+    QString product;
+    QString version;
+    if (app && app->commandLine) {
+        product = app->commandLine->getValue(QLatin1String(Updater::ParamProduct));
+        version = app->commandLine->getValue(QLatin1String(Updater::ParamVersion));
+    }
 
     QString query = QLatin1String("/get_addons.php?addon=") + CKT_URLEncode::URLEncode(addon);
     query += QLatin1String("&product=") + product;
@@ -114,6 +109,7 @@ QString CReaderModuleManager::GetHttpURL(QString addon)
         query += QLatin1String("&version=") + head + QLatin1String("&build=") + build;
     }
     query += QLatin1String("&platform=x86");
+    // The key's spelling is the service's own; the language is fixed.
     query += QLatin1String("&EmbededLanguage=") + QLatin1String("en_us");
     return query;
 }
@@ -175,7 +171,7 @@ void CReaderModuleManager::ParseModuleInfo(CXML_Element *element, MODULEINFO *re
         }
         for (const FlagAttribute &attribute : flagAttributes) {
             if (name == attribute.name) {
-                record->*attribute.field = equalsAsciiNoCase(value, "true");
+                record->*attribute.field = equalsNoCase(value, "true");
                 return;
             }
         }
@@ -186,7 +182,7 @@ void CReaderModuleManager::ParseModuleInfo(CXML_Element *element, MODULEINFO *re
             record->corvaneStandardValue = value;
         } else if (name == "forcedUpgrade") {
             // Only a "TRUE" raises the flag; any other value leaves it as it was.
-            if (equalsAsciiNoCase(value, "true"))
+            if (equalsNoCase(value, "true"))
                 record->forcedUpgrade = true;
         }
     });
@@ -208,15 +204,15 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
     if (bytes.isEmpty())
         return;
 
-    CXML_Element *root =
-        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    CXML_Element *root = CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()),
+                                             0, nullptr, nullptr);
     if (root) {
         const int count = static_cast<int>(root->CountChildren());
         QVector<_UpdaterInfo *> installed;
         ParseUpdaterInfo(installed);
-        const QString expressParam =
-            app && app->commandLine ? app->commandLine->getValue(QLatin1String(Updater::ParamExpress))
-                                    : QString();
+        QString expressParam;
+        if (app && app->commandLine)
+            expressParam = app->commandLine->getValue(QLatin1String(Updater::ParamExpress));
         const bool express = expressParam.toInt(nullptr, 10) != 0;
 
         for (int i = 0; i < count; ++i) {
@@ -226,9 +222,8 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
             MODULEINFO *record = AddModule(groupName);
             ParseModuleInfo(child, record);
             const bool available = listMode && CheckModuleAvailable(record, installed);
-            const bool expressDropped =
-                express && (record->name.contains(QLatin1String("OCR_")) ||
-                            record->name == QLatin1String("PDF/A"));
+            const bool expressDropped = express && (record->name.contains(QLatin1String("OCR_")) ||
+                                                    record->name == QLatin1String("PDF/A"));
             if (expressDropped || !record->result || available)
                 delete record;
             else
@@ -283,8 +278,8 @@ void CReaderModuleManager::ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed)
     const int nul = bytes.indexOf('\0');
     if (!bytes.left(nul < 0 ? bytes.size() : nul).contains(StateFileMarker))
         return;
-    CXML_Element *root =
-        CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()), 0, nullptr, nullptr);
+    CXML_Element *root = CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()),
+                                             0, nullptr, nullptr);
     if (!root)
         return;
 
@@ -305,10 +300,11 @@ void CReaderModuleManager::ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed)
             CXML_Element *pathElement = element->GetElement(j);
             if (!pathElement)
                 continue;
-            forEachAttribute(pathElement, [entry](const CKT_ByteString &name, const QString &value) {
-                if (name == "path")
-                    entry->paths.append(value);
-            });
+            forEachAttribute(pathElement,
+                             [entry](const CKT_ByteString &name, const QString &value) {
+                                 if (name == "path")
+                                     entry->paths.append(value);
+                             });
         }
         installed.append(entry);
     }
@@ -352,7 +348,8 @@ bool CReaderModuleManager::CheckModuleAvailable(MODULEINFO *record,
     }
     if (!entry)
         return false;
-    // The state file's writers are loose with blanks inside version texts; only this test forgives them.
+    // The state file's writers are loose with blanks inside version texts; only this test forgives
+    // them.
     QString installedVersion = entry->version;
     QString offeredVersion = record->version;
     installedVersion.remove(QLatin1Char(' '));
@@ -389,7 +386,8 @@ bool CReaderModuleManager::DeleteZandroCloud()
     QVector<int> serviceItems;
     for (int i = 0; i < offeredModules.size(); ++i) {
         const MODULEINFO *record = offeredModules.at(i);
-        if (record && record->updateMode == 2 && record->internalService.startsWith(QLatin1String("TRUE")))
+        if (record && record->updateMode == 2 &&
+            record->internalService.startsWith(QLatin1String("TRUE")))
             serviceItems.append(i);
     }
     // From the highest index down, so the indices still to come stay valid.

@@ -30,8 +30,8 @@ public:
     ~CReaderModuleManager() override;
 
     // Starts fetching the catalogue reply into replyFilePath, driving bar. Returns 0 once the
-    // download has started, 1 when the reply's folder cannot be created. The second argument is
-    // not used.
+    // download has started, 1 when the reply's folder cannot be created or the reply file cannot
+    // be opened for writing. The second argument is not used.
     int QueryModuleInfo(QProgressBar *bar, bool unused = false);
     // The query part of the catalogue address, from "/get_addons.php?addon=" on.
     QString GetHttpURL(QString addon);

@@ -18,7 +18,7 @@ DlgUpdateChecking::DlgUpdateChecking(const QString &, QWidget *parent)
 
 DlgUpdateChecking::~DlgUpdateChecking()
 {
-    deleteTimer();
+    delete timeoutTimer;
     delete ui;
 }
 

@@ -17,6 +17,9 @@ const char RangeHeader[] = "Range";
 const char RangeValue[] = "bytes=%1-";
 const char ProgressText[] = "%1 of %2 = %3%";
 const char TimeRemainingText[] = "Time Remaining: %1 seconds ( %2/%3 MB)";
+// Without a bound the toolkit's network thread reads the whole body into memory ahead of us
+// when the disk is slower than the network; this keeps at most this much in flight.
+const qint64 ReadBufferBytes = 256 * 1024;
 
 QString megabytes(qint64 bytes)
 {
@@ -95,9 +98,11 @@ bool QHttpDownLoadS::startDownLoads()
 
     QNetworkRequest request(url);
     if (resumeCounter)
-        request.setRawHeader(RangeHeader, QString::fromLatin1(RangeValue).arg(*resumeCounter).toLatin1());
+        request.setRawHeader(RangeHeader,
+                             QString::fromLatin1(RangeValue).arg(*resumeCounter).toLatin1());
 
     reply = manager->get(request);
+    reply->setReadBufferSize(ReadBufferBytes);
     startTime = QDateTime::currentMSecsSinceEpoch();
 
     connect(reply, &QNetworkReply::readyRead, this, &QHttpDownLoadS::readyRead);
@@ -132,8 +137,10 @@ void QHttpDownLoadS::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
     qDebug() << "Downloading " << fileName << ":" << progress;
 
     // Integer arithmetic keeps the truncation exact where a float quotient would round below.
-    if (progressBar)
-        progressBar->setValue(int(qBound<qint64>(INT_MIN, receivedBytes * 100 / totalBytes, INT_MAX)));
+    if (progressBar) {
+        const qint64 percentDone = receivedBytes * 100 / totalBytes;
+        progressBar->setValue(int(qBound<qint64>(INT_MIN, percentDone, INT_MAX)));
+    }
     if (timeLabel)
         updateTimeLabel();
 }
@@ -183,6 +190,9 @@ void QHttpDownLoadS::replyFinished()
     const bool networkOk = reply->error() == QNetworkReply::NoError;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     releaseReply();
+    // The request is over: a watchdog firing later would have nothing to watch.
+    if (watchdog)
+        watchdog->stop();
 
     if (resumeCounter)
         *resumeCounter = receivedBytes;

@@ -1,0 +1,186 @@
+// Element tree: reading, building and changing a tree through its public operations.
+#include "xml_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using xmltest::Dump;
+using xmltest::ElementPtr;
+using xmltest::ParseText;
+
+TEST(XmlTree, SplitQualifiedName)
+{
+    struct Row
+    {
+        const char *full;
+        const char *prefix;
+        const char *name;
+    } rows[] = {
+        {"a:b", "a", "b"},     {"a", "keep", "a"},  {"", "keep", "keep"},
+        {"a:b:c", "a", "b:c"}, {":b", "", "b"},     {"a:", "a", ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.full);
+        CKT_ByteStringC prefix("keep"), name("keep");
+        KT_XML_SplitQualifiedName(row.full, prefix, name);
+        EXPECT_TRUE(prefix == CKT_ByteStringC(row.prefix));
+        EXPECT_TRUE(name == CKT_ByteStringC(row.name));
+    }
+}
+
+TEST(XmlTree, AttributeMapMatchingRule)
+{
+    CXML_Element e("r");
+    e.SetAttrValue("a", CKT_WideStringC(L"1"));
+    e.SetAttrValue("x:a", CKT_WideStringC(L"2")); // no match for prefix x: appended
+    e.SetAttrValue("b", CKT_WideStringC(L"3"));
+    e.SetAttrValue("a", CKT_WideStringC(L"4")); // replaces the first a, keeps its place
+    EXPECT_EQ("r a=\"4\" x:a=\"2\" b=\"3\"\n", Dump(&e));
+    e.SetAttrValue("y:b", CKT_WideStringC(L"5")); // prefix y matches nothing: appended
+    e.RemoveAttr("a");                             // removes the first match only
+    EXPECT_EQ("r x:a=\"2\" b=\"3\" y:b=\"5\"\n", Dump(&e));
+    e.RemoveAttr("b");
+    EXPECT_EQ("r x:a=\"2\" y:b=\"5\"\n", Dump(&e));
+    EXPECT_EQ(nullptr, e.m_AttrMap.Lookup("z", "b"));
+    ASSERT_NE(nullptr, e.m_AttrMap.Lookup("", "b"));
+    EXPECT_TRUE(CKT_WideStringC(*e.m_AttrMap.Lookup("", "b")) == CKT_WideStringC(L"5"));
+    e.m_AttrMap.RemoveAll(e.GetAllocator());
+    EXPECT_EQ(0, e.m_AttrMap.GetSize());
+}
+
+TEST(XmlTree, NumbersInAttributes)
+{
+    CXML_Element e("r");
+    e.SetAttrValue("i", -2147483647 - 1);
+    e.SetAttrValue("z", 0);
+    e.SetAttrValue("f", 3.14159265f);
+    e.SetAttrValue("g", -0.25f);
+    EXPECT_EQ("r i=\"-2147483648\" z=\"0\" f=\"3.14159\" g=\"-0.25\"\n", Dump(&e));
+    int n = 7;
+    EXPECT_TRUE(e.GetAttrInteger("i", n));
+    EXPECT_EQ(-2147483647 - 1, n);
+    EXPECT_FALSE(e.GetAttrInteger("missing", n));
+    EXPECT_EQ(-2147483647 - 1, n);
+    float f = 0;
+    EXPECT_TRUE(e.GetAttrFloat("g", f));
+    EXPECT_FLOAT_EQ(-0.25f, f);
+    auto parsed = ParseText("<r n=\"42abc\" m=\"-7\" p:f=\"+1.5\"/>");
+    ASSERT_TRUE(parsed);
+    EXPECT_TRUE(parsed->GetAttrInteger("n", n));
+    EXPECT_EQ(42, n);
+    EXPECT_TRUE(parsed->GetAttrInteger("", "m", n));
+    EXPECT_EQ(-7, n);
+    EXPECT_TRUE(parsed->GetAttrFloat("p", "f", f));
+    EXPECT_FLOAT_EQ(1.5f, f);
+}
+
+TEST(XmlTree, ChildrenByIndexAndName)
+{
+    auto root = ParseText("<r><a/>text<b:a/><c/><a k=\"2\"/></r>");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(5, root->CountChildren());
+    EXPECT_EQ(3, root->CountElements("", "a"));
+    EXPECT_EQ(1, root->CountElements("b", "a"));
+    EXPECT_EQ(0, root->CountElements("", "x"));
+    // An empty prefix matches any prefix, so b:a counts among the a elements.
+    EXPECT_EQ(root->GetElement(2), root->GetElement("", "a", 1));
+    EXPECT_EQ(root->GetElement(4), root->GetElement("", "a", 2));
+    EXPECT_EQ(nullptr, root->GetElement("", "a", 3));
+    EXPECT_EQ(nullptr, root->GetElement("", "a", -1));
+    EXPECT_EQ(2, root->FindElement(root->GetElement("b", "a", 0)));
+    EXPECT_EQ(-1, root->FindElement(root.get()));
+    EXPECT_EQ(nullptr, root->GetElement(-1));
+    EXPECT_EQ(nullptr, root->GetElement(5));
+    EXPECT_EQ(nullptr, root->GetContentPtr(0));
+    ASSERT_NE(nullptr, root->GetContentPtr(1));
+    EXPECT_TRUE(root->GetContent(7) == L"");
+}
+
+TEST(XmlTree, BuildingAndChangingChildren)
+{
+    ElementPtr root(new CXML_Element("r"));
+    root->AddChildElement(new CXML_Element("b"));
+    root->InsertChildElement(0, new CXML_Element("a"));
+    root->InsertChildContent(1, CKT_WideStringC(L"between"));
+    root->InsertChildElement(99, new CXML_Element("z")); // clamped to the end
+    root->AddChildContent(CKT_WideStringC(L"end"));
+    EXPECT_EQ("r\n  a\n  \"between\"\n  b\n  z\n  \"end\"\n", Dump(root.get()));
+    EXPECT_EQ(root.get(), root->GetElement(0)->GetParent());
+    root->RemoveChild(2);
+    root->RemoveChild(99);
+    EXPECT_EQ("r\n  a\n  \"between\"\n  z\n  \"end\"\n", Dump(root.get()));
+    root->SetTag("p:q");
+    EXPECT_TRUE(root->GetTagName(true) == "p:q");
+    EXPECT_TRUE(root->GetTagName() == "q");
+    root->SetTag("", "plain");
+    EXPECT_TRUE(root->GetTagName(true) == "plain");
+    root->RemoveChildren();
+    EXPECT_EQ(0, root->CountChildren());
+    root->SetAttrValue("a", CKT_WideStringC(L"1"));
+    root->Empty();
+    EXPECT_EQ(0, root->m_AttrMap.GetSize());
+    EXPECT_EQ(0, root->GetTagName().GetLength());
+}
+
+TEST(XmlTree, CloneIsDeepAndDropsTheCdataFlag)
+{
+    ElementPtr root(new CXML_Element("n:r"));
+    root->SetAttrValue("x:a", CKT_WideStringC(L"1"));
+    root->AddChildContent(CKT_WideStringC(L"a<b"), true);
+    CXML_Element *child = new CXML_Element("c");
+    child->SetAttrValue("k", CKT_WideStringC(L"v"));
+    root->AddChildElement(child);
+    ElementPtr copy(root->Clone());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(Dump(root.get()), Dump(copy.get()));
+    EXPECT_NE(root->GetElement(1), copy->GetElement(1));
+    EXPECT_EQ(copy.get(), copy->GetElement(1)->GetParent());
+    const CKT_ByteString text = copy->OutputStream();
+    EXPECT_STREQ("<n:r x:a=\"1\">a&lt;b<c k=\"v\"/>\r\n</n:r>\r\n", text.GetCStr());
+}
+
+TEST(XmlTree, NamespaceLookupWalksUpThroughParents)
+{
+    auto root = ParseText("<r xmlns=\"urn:default\" xmlns:p=\"urn:p\xC3\xA9\">"
+                          "<p:a xmlns:q=\"urn:q\"><q:b/><p:c xmlns:p=\"urn:inner\"/></p:a></r>");
+    ASSERT_TRUE(root);
+    CXML_Element *a = root->GetElement(0);
+    ASSERT_TRUE(a);
+    CXML_Element *b = a->GetElement(0);
+    CXML_Element *c = a->GetElement(1);
+    ASSERT_TRUE(b && c);
+    EXPECT_TRUE(b->GetNamespace() == "urn:q");
+    EXPECT_TRUE(b->GetNamespace(true) == "q");
+    EXPECT_TRUE(a->GetNamespace() == "urn:p\xC3\xA9");
+    EXPECT_TRUE(c->GetNamespace() == "urn:inner");
+    EXPECT_TRUE(b->GetNamespaceURI("") == "urn:default");
+    EXPECT_TRUE(b->GetNamespaceURI("none") == "");
+}
+
+TEST(XmlTree, AllocatorBoundReaders)
+{
+    auto root = ParseText("<p:r x:a=\"v\xC3\xA9\"/>");
+    ASSERT_TRUE(root);
+    _IKT_Allocator *alloc = root->GetAllocator();
+    CKT_ByteStringL tag, prefix, name;
+    CKT_WideStringL value;
+    root->GetTagName(tag, true);
+    EXPECT_EQ("p:r", xmltest::Bytes(tag));
+    root->GetTagName(tag, false);
+    EXPECT_EQ("r", xmltest::Bytes(tag));
+    root->GetAttrByIndex(0, prefix, name, value);
+    EXPECT_EQ("x", xmltest::Bytes(prefix));
+    EXPECT_EQ("a", xmltest::Bytes(name));
+    EXPECT_TRUE(CKT_WideStringC(value) == CKT_WideStringC(L"v\x00e9"));
+    root->GetAttrByIndex(1, prefix, name, value); // out of range: unchanged
+    EXPECT_EQ("x", xmltest::Bytes(prefix));
+    tag.Empty(alloc);
+    prefix.Empty(alloc);
+    name.Empty(alloc);
+    value.Empty(alloc);
+}
+
+} // namespace
