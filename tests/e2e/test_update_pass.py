@@ -146,7 +146,6 @@ class UpdatePassTest(unittest.TestCase):
         self.assertEqual(first.exit_code, 0, first.log)
         self.assertEqual(first.dialogs, ["Return"] * 3, first.log)
         self.assertEqual(first.presence, b"UpdaterRuning")
-        self.assertTrue(first.download_window)
         self.assert_installed_everything(self.session.installer_calls())
         requests = self.nginx.requests()
         self.assertEqual(requests[0], (QUERY, "-", "200"))
