@@ -32,6 +32,14 @@ constexpr char CataloguePath[] = "/addons/get_addons.php";
 constexpr char CatalogueHostEnv[] = "ZANDRO_CATALOGUE_HOST";
 } // namespace Updater
 
+// One entry of a package's Setup.xml: a file to hand to the installer.
+struct _SetupInfo
+{
+    QString setupFile; // unpack folder + the entry's name; empty for entries other than "file"
+    QString parameter; // read and kept, not used by the installation
+    bool isCommon = false;
+};
+
 // One module offered by the catalogue, made by the catalogue manager from one module element of
 // the reply. The manager owns every record; the run controller and the download window only read.
 struct MODULEINFO
@@ -77,6 +85,18 @@ public:
     // "http://" + host + "/addons/get_addons.php" for the UTC+8 endpoint or the default one;
     // ZANDRO_CATALOGUE_HOST, when set and non-empty, replaces the host of both.
     static QString catalogueEndpoint(bool utc8);
+
+    // Removes a folder with everything in it; true when nothing is left (also when there was
+    // no folder). Links inside are removed as links; a link given as the folder itself is left
+    // alone and reported as a failure, so nothing is ever deleted through it. Pipes and
+    // sockets are left in place, which makes the removal fail.
+    static bool deleteDir(const QString &path);
+
+    // Makes sure a folder of the updater exists as a real folder owned by this user, creating
+    // it with its parents when missing. False for a symbolic link, a non-folder, a folder of
+    // another user, or a folder that cannot be created: the shared temporary folder is
+    // writable by everybody, and nothing may be unpacked or installed from a planted folder.
+    static bool makeOwnFolder(const QString &path);
     // Moves the window to the middle of the whole virtual desktop for its current size:
     // ((desktop width - width) / 2, (desktop height - height) / 2), truncated toward zero.
     static void moveToDesktopCentre(QWidget *window);

@@ -6,11 +6,14 @@
 #define UPDATER_SRC_DLGDOWNLOAD_H
 
 #include <QMainWindow>
+#include <QString>
 #include <QVector>
 
+class QHttpDownLoadS;
 class UpdaterApp;
 class Ui_DlgDownload;
 struct MODULEINFO;
+struct _SetupInfo;
 
 class DlgDownload : public QMainWindow
 {
@@ -25,15 +28,30 @@ public:
     // Starts the run for the first module of the stored list; an empty list does nothing.
     void startShowDownload();
 
+    // Fills entries (which must be empty) from folder's Setup.xml, in document order; the caller
+    // deletes them. Every child element is an entry; only "file" elements name a file. Entries
+    // whose name is absolute or climbs out with ".." are left out. A missing, empty or
+    // unparsable Setup.xml gives no entries.
+    void ParseSetupInfo(QString folder, QVector<_SetupInfo *> &entries);
+    // Asks the user to confirm, then runs the installer with setupFile as its one argument and
+    // waits for it. Returns -1 when the user declines, -2 when the installer is missing or
+    // cannot be started, otherwise what the process call returned (its exit code, -1 for a crash).
+    int installUpdates(QString setupFile);
+
 public slots:
-    // Starts the run for the first module of the list: describes it and opens the window.
+    // Starts the run for the first module of the list: downloads its package, or goes straight
+    // on to the installation when a complete copy is already in the download folder.
     void downloadUpates();
+    // Unpacks the downloaded package, reads its Setup.xml and installs entry by entry; the window
+    // is closed at the end of the run, whatever happened, so the process ends.
+    void oneDownloadFinish(QString filePath);
     // Closes the window.
     void cancel();
 
 public:
     Ui_DlgDownload *ui;
     QVector<MODULEINFO *> selectedUpdates;
+    QHttpDownLoadS *downloader;
     qint64 downloadedBytes;
     UpdaterApp *app;
 };

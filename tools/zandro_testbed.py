@@ -1,0 +1,210 @@
+"""Loopback test bed for whole update passes: a catalogue served by nginx, an isolated settings
+store and temporary folder, a recording installer, and an X display driven with xdotool.
+
+Used by the end-to-end tests and by demo.sh. Everything binds to 127.0.0.1 only.
+"""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+from xml.sax.saxutils import quoteattr
+
+QUERY_DIR = "addons/get_addons.php"  # the service is addressed as .../get_addons.php/get_addons.php
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Nginx:
+    """nginx serving a folder on 127.0.0.1; every request is logged with its Range header."""
+
+    def __init__(self, root, work):
+        self.root = root
+        self.work = work
+        self.port = free_port()
+        self.access_log = os.path.join(work, "access.log")
+        self.proc = None
+
+    def start(self):
+        os.makedirs(os.path.join(self.work, "tmp"), exist_ok=True)
+        user = "user root root;" if os.geteuid() == 0 else ""
+        conf = os.path.join(self.work, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write(f"""{user}
+daemon off;
+master_process off;
+worker_processes 1;
+pid {self.work}/nginx.pid;
+error_log {self.work}/error.log;
+events {{ worker_connections 64; }}
+http {{
+    log_format probe '$request|$http_range|$status';
+    access_log {self.access_log} probe;
+    client_body_temp_path {self.work}/tmp/body;
+    proxy_temp_path {self.work}/tmp/proxy;
+    fastcgi_temp_path {self.work}/tmp/fastcgi;
+    uwsgi_temp_path {self.work}/tmp/uwsgi;
+    scgi_temp_path {self.work}/tmp/scgi;
+    default_type application/octet-stream;
+    server {{
+        listen 127.0.0.1:{self.port};
+        root {self.root};
+    }}
+}}
+""")
+        self.proc = subprocess.Popen(["nginx", "-c", conf, "-p", self.work],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
+                return self
+            except OSError:
+                if self.proc.poll() is not None:
+                    break
+                time.sleep(0.05)
+        raise RuntimeError("nginx did not start: " + self._error_log())
+
+    def _error_log(self):
+        try:
+            with open(os.path.join(self.work, "error.log")) as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def requests(self):
+        """Logged requests as (request line, Range header or '-', status)."""
+        try:
+            with open(self.access_log) as f:
+                return [tuple(line.rstrip("\n").split("|")) for line in f if line.strip()]
+        except OSError:
+            return []
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+def module_element(**attrs):
+    return "  <module " + " ".join(f"{k}={quoteattr(str(v))}" for k, v in attrs.items()) + "/>"
+
+
+def write_catalogue(root, modules):
+    """Writes the catalogue reply (a list of attribute dicts) where the query path finds it."""
+    folder = os.path.join(root, QUERY_DIR)
+    os.makedirs(folder, exist_ok=True)
+    body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<modules>\n" + \
+        "\n".join(module_element(**m) for m in modules) + "\n</modules>\n"
+    with open(os.path.join(folder, "get_addons.php"), "w", encoding="utf-8") as f:
+        f.write(body)
+
+
+RECORDING_INSTALLER = """#!/bin/sh
+# Records each call: its argument count, its argument, and the file's content digest.
+log="$(dirname "$0")/installer.log"
+if [ -f "$1" ]; then sum=$(sha256sum < "$1" | cut -d' ' -f1); else sum=missing; fi
+printf '%s\\t%s\\t%s\\n' "$#" "$1" "$sum" >> "$log"
+exit 0
+"""
+
+
+class Session:
+    """Private folders for one pass: settings store, temporary folder and install folder."""
+
+    def __init__(self, prefix="zandro-pass-"):
+        self.base = tempfile.mkdtemp(prefix=prefix)
+        self.config = os.path.join(self.base, "config")
+        self.tmp = os.path.join(self.base, "tmp")
+        self.install = os.path.join(self.base, "install dir")  # a blank on purpose
+        self.www = os.path.join(self.base, "www")
+        for d in (self.config, self.tmp, self.install, self.www):
+            os.makedirs(d, exist_ok=True)
+        installer = os.path.join(self.install, "installUpdate")
+        with open(installer, "w") as f:
+            f.write(RECORDING_INSTALLER)
+        os.chmod(installer, 0o755)
+
+    def write_settings(self, param, old_path=None):
+        folder = os.path.join(self.config, "Zandro Software")
+        os.makedirs(folder, exist_ok=True)
+        esc = param.replace("\\", "\\\\").replace('"', '\\"')
+        lines = ["[General]", f'Quillet_UpdateParam="{esc}"']
+        if old_path is not None:
+            lines.append(f'Quillet_UpdateOldPath="{old_path}"')
+        with open(os.path.join(folder, "Zandro Reader.conf"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def installer_calls(self):
+        log = os.path.join(self.install, "installer.log")
+        if not os.path.exists(log):
+            return []
+        with open(log) as f:
+            return [tuple(line.rstrip("\n").split("\t")) for line in f]
+
+    def env(self, catalogue_host, display=None):
+        env = dict(os.environ)
+        env.update(XDG_CONFIG_HOME=self.config, TMPDIR=self.tmp,
+                   ZANDRO_CATALOGUE_HOST=catalogue_host)
+        env.pop("QT_QPA_PLATFORM", None)
+        if display:
+            env["DISPLAY"] = display
+        return env
+
+    def cleanup(self):
+        shutil.rmtree(self.base, ignore_errors=True)
+
+
+class Display:
+    """A private Xvfb display, and xdotool to find and answer the updater's windows."""
+
+    def __init__(self):
+        self.proc = None
+        self.name = None
+
+    def start(self):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        with os.fdopen(r) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        return self
+
+    def xdotool(self, *args):
+        out = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.name),
+                             capture_output=True, text=True, timeout=20)
+        return out.stdout
+
+    def windows(self, title="Zandro Updater"):
+        """Visible windows with the title, as (id, width, height)."""
+        found = []
+        for wid in self.xdotool("search", "--onlyvisible", "--name", title).split():
+            geometry = self.xdotool("getwindowgeometry", wid)
+            for line in geometry.splitlines():
+                if "Geometry:" in line:
+                    w, h = line.split(":")[1].strip().split("x")
+                    found.append((wid, int(w), int(h)))
+        return found
+
+    def press(self, wid, key):
+        self.xdotool("windowfocus", "--sync", wid)
+        self.xdotool("key", "--clearmodifiers", key)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(5)
