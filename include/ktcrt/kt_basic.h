@@ -2,4 +2,6 @@
 #ifndef KTCRT_KT_BASIC_H
 #define KTCRT_KT_BASIC_H
 
+#include "kt_codepage.h"
+
 #endif // KTCRT_KT_BASIC_H
