@@ -33,8 +33,14 @@ CODEPAGES = [
 ] + [(cp, 'cp%d' % cp, (), 255, 8482) for cp in range(1250, 1259)]
 
 NO_MAPPING = 0xFEFF
-RUN_MIN = 4        # consecutive values worth a run range of their own
-BASE_GROUP_MIN = 8  # values within 255 of each other worth a base-plus-byte range
+GAP = -1  # a short hole inside an array range, stored as the no-mapping marker
+
+# Layout choices per direction: the shortest run worth a run range, the shortest group worth a
+# base-plus-byte range (None: never), and the longest hole an array range may bridge. Few, mostly
+# array ranges keep the bulk conversion loops predictable; runs and base-plus-byte ranges keep
+# the tables small where the values allow.
+DECODE_LAYOUT = (16, None, 16)
+ENCODE_LAYOUT = (8, 24, 8)
 
 
 def decode_map(cp, codec, leads):
@@ -94,7 +100,8 @@ def le16(v):
 
 def run_length(vals, i):
     j = i + 1
-    while j < len(vals) and vals[j] is not None and vals[j] == vals[j - 1] + 1:
+    while (j < len(vals) and vals[j] is not None and vals[j] != GAP and vals[j - 1] != GAP
+           and vals[j] == vals[j - 1] + 1):
         j += 1
     return j - i
 
@@ -102,7 +109,7 @@ def run_length(vals, i):
 def base_group_length(vals, i):
     lo = hi = vals[i]
     j = i
-    while j < len(vals) and vals[j] is not None:
+    while j < len(vals) and vals[j] is not None and vals[j] != GAP:
         lo, hi = min(lo, vals[j]), max(hi, vals[j])
         if hi - lo > 255:
             break
@@ -110,18 +117,37 @@ def base_group_length(vals, i):
     return j - i
 
 
-def segment(start, vals, cover_gaps):
+def bridge_gaps(vals, max_gap):
+    """Marks holes of at most max_gap keys between mapped values as GAP."""
+    vals = list(vals)
+    i = 0
+    while i < len(vals):
+        if vals[i] is None:
+            j = i
+            while j < len(vals) and vals[j] is None:
+                j += 1
+            if 0 < i and j < len(vals) and j - i <= max_gap:
+                vals[i:j] = [GAP] * (j - i)
+            i = j
+        else:
+            i += 1
+    return vals
+
+
+def segment(start, vals, cover_gaps, layout):
     """Splits a stretch of keys into ranges (first key, last key, type, data bytes).
 
-    Gaps become type-3 ranges when cover_gaps is set (the byte-to-Unicode ranges must cover every
+    Holes become type-3 ranges when cover_gaps is set (the byte-to-Unicode ranges must cover every
     trail byte), otherwise they are left out (a value in no range is unmappable)."""
+    run_min, group_min, max_gap = layout
+    vals = bridge_gaps(vals, max_gap)
     out = []
     pending = []  # values collected for an array range
 
     def flush(end):
         if pending:
             out.append((start + end - len(pending), start + end - 1, 1,
-                        b''.join(le16(v) for v in pending)))
+                        b''.join(le16(NO_MAPPING if v == GAP else v) for v in pending)))
             pending.clear()
 
     i = 0
@@ -136,26 +162,28 @@ def segment(start, vals, cover_gaps):
                 out.append((start + i, start + j - 1, 3, b''))
             i = j
             continue
-        r = run_length(vals, i)
-        if r >= RUN_MIN:
-            flush(i)
-            out.append((start + i, start + i + r - 1, 2, le16(vals[i])))
-            i += r
-            continue
-        g = base_group_length(vals, i)
-        if g >= BASE_GROUP_MIN:
-            # stop the group before a run that deserves its own range
-            k = i + 1
-            while k < i + g and run_length(vals, k) < RUN_MIN:
-                k += 1
-            g = k - i
-        if g >= BASE_GROUP_MIN:
-            flush(i)
-            group = vals[i:i + g]
-            lo = min(group)
-            out.append((start + i, start + i + g - 1, 4, le16(lo) + bytes(v - lo for v in group)))
-            i += g
-            continue
+        if vals[i] != GAP:
+            r = run_length(vals, i)
+            if r >= run_min:
+                flush(i)
+                out.append((start + i, start + i + r - 1, 2, le16(vals[i])))
+                i += r
+                continue
+            g = base_group_length(vals, i) if group_min else 0
+            if group_min and g >= group_min:
+                # stop the group before a run that deserves its own range
+                k = i + 1
+                while k < i + g and run_length(vals, k) < run_min:
+                    k += 1
+                g = k - i
+            if group_min and g >= group_min:
+                flush(i)
+                group = vals[i:i + g]
+                lo = min(group)
+                out.append((start + i, start + i + g - 1, 4,
+                            le16(lo) + bytes(v - lo for v in group)))
+                i += g
+                continue
         pending.append(vals[i])
         i += 1
     flush(n)
@@ -232,7 +260,7 @@ def gen_codepage(cp, codec, leads, max_code, max_uni):
     for b in range(256):
         if b in leads:
             vals = [dm.get((b << 8) | t) for t in range(256)]
-            ranges = segment(0, vals, True)
+            ranges = segment(0, vals, True, DECODE_LAYOUT)
             index1.append((len(ranges), len(index2)))
             for first, _last, rtype, payload in ranges:
                 index2.append((first, rtype, cu_data.add(payload)))
@@ -250,7 +278,7 @@ def gen_codepage(cp, codec, leads, max_code, max_uni):
         while j + 1 < len(keys) and keys[j + 1] == keys[j] + 1:
             j += 1
         vals = [em[u] for u in range(keys[i], keys[j] + 1)]
-        for first, last, rtype, payload in segment(keys[i], vals, False):
+        for first, last, rtype, payload in segment(keys[i], vals, False, ENCODE_LAYOUT):
             uc_ranges.append((first, last, rtype, uc_data.add(payload)))
         i = j + 1
 
@@ -282,7 +310,59 @@ def gen_codepage(cp, codec, leads, max_code, max_uni):
     out.append('static const unsigned char %sUCData[%d] = {' % (p, max(1, len(uc_data.data))))
     out.append(c_bytes(uc_data.data))
     out.append('};\n')
-    out.append('const _KT_UCMAP %sUCMap = {%d, %sUCMapIndex, %sUCData};' % (p, len(uc_ranges), p, p))
+    out.append('const _KT_UCMAP %sUCMap = {%d, %sUCMapIndex, %sUCData};\n' % (p, len(uc_ranges), p, p))
+
+    # Search shortcuts for the bulk conversions: per lead byte and 32-value block of trail bytes,
+    # the range holding the block's first trail byte (relative to the lead byte's ranges); per
+    # 32-value block of Unicode values, the first range that does not end before the block.
+    trail_blocks = []
+    for b in sorted(leads):
+        count, first = index1[b]
+        starts = [index2[first + k][0] for k in range(count)]
+        trail_blocks.append((b, [max(k for k in range(count) if starts[k] <= blk * 32)
+                                 for blk in range(8)]))
+    # Per lead byte, its longest array range (first trail, last trail, data offset), so most
+    # pairs resolve with one look-up; an empty entry has first > last.
+    lead_arrays = []
+    for b in range(256):
+        best = (1, 0, 0)
+        if b in leads:
+            count, first = index1[b]
+            for k in range(count):
+                start, rtype, off = index2[first + k]
+                end = index2[first + k + 1][0] - 1 if k + 1 < count else 255
+                if rtype == 1 and end - start > best[1] - best[0]:
+                    best = (start, end, off)
+        lead_arrays.append(best)
+    # Bit 15 of a Unicode block entry: the whole block lies inside that one range.
+    nblocks = (max_uni >> 5) + 1
+    ublocks = []
+    k = 0
+    for blk in range(nblocks):
+        while k < len(uc_ranges) and uc_ranges[k][1] < blk * 32:
+            k += 1
+        exact = k < len(uc_ranges) and uc_ranges[k][0] <= blk * 32 and uc_ranges[k][1] >= blk * 32 + 31
+        assert k < 0x8000
+        ublocks.append(k | (0x8000 if exact else 0))
+    if trail_blocks:
+        out.append('static const _KT_LEADARRAY %sCUMapLeadArrays[256] = {' % p)
+        for k in range(0, 256, 8):
+            out.append('    ' + ' '.join('{0x%02X, 0x%02X, %d},' % e for e in lead_arrays[k:k + 8]))
+        out.append('};\n')
+        out.append('static const uint8_t %sCUMapTrailBlocks[256][8] = {' % p)
+        rows = dict(trail_blocks)
+        for b in range(256):
+            out.append('    {%s},' % ', '.join(str(v) for v in rows.get(b, [0] * 8)))
+        out.append('};\n')
+    out.append('static const uint16_t %sUCMapBlocks[%d] = {' % (p, nblocks))
+    for k in range(0, nblocks, 16):
+        out.append('    ' + ' '.join('%d,' % v for v in ublocks[k:k + 16]))
+    out.append('};\n')
+    ascii_identity = all(dm.get(c) == c and em.get(c) == c for c in range(0x80))
+    out.append('const _KT_CODEPAGE_SHORTCUTS %sShortcuts = {%s, %s, %sUCMapBlocks, %d, %s};' % (
+        p, p + 'CUMapLeadArrays' if trail_blocks else 'nullptr',
+        p + 'CUMapTrailBlocks' if trail_blocks else 'nullptr', p, nblocks,
+        'true' if ascii_identity else 'false'))
     path = os.path.join(ROOT, 'src/ktcrt/encode_tables_cp%d.cpp' % cp)
     with open(path, 'w') as f:
         f.write('\n'.join(out) + '\n')

@@ -114,69 +114,154 @@ inline unsigned ResolveUnicode(const _KT_UCMAP *pMap, const _KT_UCMAPRANGE *r, u
     return ResolveRange(r->wType, pMap->pData + r->wOffset, wch - r->wFirst, wch);
 }
 
-int DecodeTable(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen, wchar_t *pDst,
-                int *pDstLen, bool bStopOnInvalid)
+const _KT_CODEPAGE_SHORTCUTS *const g_KTCodePageShortcuts[14] = {
+    &g_CP874_Shortcuts,  &g_CP932_Shortcuts,  &g_CP936_Shortcuts,  &g_CP949_Shortcuts,
+    &g_CP950_Shortcuts,  &g_CP1250_Shortcuts, &g_CP1251_Shortcuts, &g_CP1252_Shortcuts,
+    &g_CP1253_Shortcuts, &g_CP1254_Shortcuts, &g_CP1255_Shortcuts, &g_CP1256_Shortcuts,
+    &g_CP1257_Shortcuts, &g_CP1258_Shortcuts,
+};
+
+inline const _KT_CODEPAGE_SHORTCUTS *ShortcutsOf(const _KT_CODEPAGE *pCP)
+{
+    return g_KTCodePageShortcuts[pCP - g_KTCodePageMgr];
+}
+
+// Output side of a conversion loop: the sizing pass only counts.
+template <bool Sizing, typename Char>
+struct Output
+{
+    Char *pDst;
+    int nCapacity;
+    int Room(int nWritten) const { return Sizing ? 0x7FFFFFFF - nWritten : nCapacity - nWritten; }
+    void Put(int nAt, Char c) const
+    {
+        if (!Sizing)
+            pDst[nAt] = c;
+    }
+};
+
+template <bool Sizing>
+int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen,
+                    Output<Sizing, wchar_t> out, int *pDstLen, bool bStopOnInvalid)
 {
     const _KT_CUMAP *pMap = pCP->pCUMap;
     const _KT_CUMAPINDEX1 *pIndex1 = pMap->pIndex1;
+    const _KT_LEADARRAY *pLeadArrays = ShortcutsOf(pCP)->pLeadArrays;
+    const uint8_t(*pTrailBlocks)[8] = ShortcutsOf(pCP)->pTrailBlocks;
     const wchar_t wDefault = static_cast<wchar_t>(pCP->pHeader->nDefUnicode);
     const int nSrcLen = *pSrcLen;
-    const bool bSizing = pDst == nullptr || *pDstLen <= 0;
-    const int nCapacity = bSizing ? 0 : *pDstLen;
     int nRead = 0;
     int nWritten = 0;
     int nResult = 1;
-    while (nRead < nSrcLen) {
-        // Runs of single-byte characters go four at a time once the input is word-aligned.
-        if ((reinterpret_cast<uintptr_t>(pSrc + nRead) & 3) == 0 && nSrcLen - nRead >= 4 &&
-            (bSizing || nCapacity - nWritten >= 4)) {
-            uint32_t nWord;
-            std::memcpy(&nWord, pSrc + nRead, 4);
-            const _KT_CUMAPINDEX1 e0 = pIndex1[nWord & 0xFF];
-            const _KT_CUMAPINDEX1 e1 = pIndex1[(nWord >> 8) & 0xFF];
-            const _KT_CUMAPINDEX1 e2 = pIndex1[(nWord >> 16) & 0xFF];
-            const _KT_CUMAPINDEX1 e3 = pIndex1[nWord >> 24];
-            if ((e0.wCount | e1.wCount | e2.wCount | e3.wCount) == 0 && e0.wValue != kNoMapping &&
-                e1.wValue != kNoMapping && e2.wValue != kNoMapping && e3.wValue != kNoMapping) {
-                if (!bSizing) {
-                    pDst[nWritten] = e0.wValue;
-                    pDst[nWritten + 1] = e1.wValue;
-                    pDst[nWritten + 2] = e2.wValue;
-                    pDst[nWritten + 3] = e3.wValue;
-                }
-                nWritten += 4;
-                nRead += 4;
-                if (!bSizing && nWritten == nCapacity)
-                    break;
-                continue;
-            }
-        }
-        const _KT_CUMAPINDEX1 e = pIndex1[pSrc[nRead]];
-        unsigned nChar;
-        int nBytes;
-        if (e.wCount == 0) {
-            nChar = e.wValue;
-            nBytes = 1;
-        } else {
+    while (nRead < nSrcLen && out.Room(nWritten) > 0) {
+        const unsigned uByte = pSrc[nRead];
+        const _KT_CUMAPINDEX1 e = pIndex1[uByte];
+        unsigned nChar = e.wValue;
+        int nBytes = 1;
+        if (e.wCount != 0) {
             if (nRead + 1 >= nSrcLen)
                 break; // a lead byte without its trail byte is left for the next call
-            nChar = LookupTrail(pMap, e, pSrc[nRead + 1]);
+            const unsigned uTrail = pSrc[nRead + 1];
+            const _KT_LEADARRAY a = pLeadArrays[uByte];
+            if (uTrail >= a.uFirst && uTrail <= a.uLast) {
+                nChar = LoadLE16(pMap->pData + a.wOffset + 2 * (uTrail - a.uFirst));
+            } else {
+                const _KT_CUMAPINDEX2 *pRanges = pMap->pIndex2 + e.wValue;
+                unsigned r = pTrailBlocks[uByte][uTrail >> 5];
+                while (r + 1 < e.wCount && pRanges[r + 1].uFirst <= uTrail)
+                    ++r;
+                nChar = ResolveRange(pRanges[r].uType, pMap->pData + pRanges[r].wOffset,
+                                     uTrail - pRanges[r].uFirst, kNoMapping);
+            }
             nBytes = 2;
         }
-        wchar_t wch = static_cast<wchar_t>(nChar);
         if (nChar == kNoMapping) {
             if (bStopOnInvalid) {
                 nResult = 0;
                 break;
             }
-            wch = wDefault;
+            nChar = static_cast<unsigned>(wDefault);
         }
-        if (!bSizing)
-            pDst[nWritten] = wch;
+        out.Put(nWritten, static_cast<wchar_t>(nChar));
         ++nWritten;
         nRead += nBytes;
-        if (!bSizing && nWritten == nCapacity)
-            break;
+    }
+    *pSrcLen = nRead;
+    *pDstLen = nWritten;
+    return nResult;
+}
+
+int DecodeTable(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen, wchar_t *pDst,
+                int *pDstLen, bool bStopOnInvalid)
+{
+    if (pDst == nullptr || *pDstLen <= 0)
+        return DecodeTableLoop<true>(pCP, pSrc, pSrcLen, {nullptr, 0}, pDstLen, bStopOnInvalid);
+    return DecodeTableLoop<false>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen, bStopOnInvalid);
+}
+
+// Code of u through the block shortcut: kNoMapping when unmappable.
+inline unsigned EncodeThroughBlocks(const _KT_UCMAP *pMap, const _KT_CODEPAGE_SHORTCUTS *pCuts,
+                                    unsigned u)
+{
+    const unsigned nBlock = pCuts->pUnicodeBlocks[u >> 5];
+    int r = static_cast<int>(nBlock & 0x7FFF);
+    if ((nBlock & 0x8000) == 0) {
+        while (r < pMap->nRangeCount && pMap->pRanges[r].wLast < u)
+            ++r;
+        if (r == pMap->nRangeCount || pMap->pRanges[r].wFirst > u)
+            return kNoMapping;
+    }
+    const _KT_UCMAPRANGE &range = pMap->pRanges[r];
+    const unsigned char *pData = pMap->pData + range.wOffset;
+    if (range.wType == 1)
+        return LoadLE16(pData + 2 * (u - range.wFirst));
+    return ResolveRange(range.wType, pData, u - range.wFirst, u);
+}
+
+template <bool Sizing>
+int EncodeTableLoop(const _KT_CODEPAGE *pCP, const wchar_t *pSrc, int *pSrcLen,
+                    Output<Sizing, char> out, int *pDstLen, bool bStopOnInvalid)
+{
+    const _KT_CPMAPHEADER *pHeader = pCP->pHeader;
+    const _KT_UCMAP *pMap = pCP->pUCMap;
+    const _KT_CODEPAGE_SHORTCUTS *pCuts = ShortcutsOf(pCP);
+    const unsigned nDefault = static_cast<unsigned>(pHeader->nDefCharcode);
+    // The block shortcut covers exactly the header's Unicode bounds.
+    const wchar_t wMin = pHeader->nMinUnicode;
+    const wchar_t wMax = pHeader->nMaxUnicode;
+    const wchar_t wAsciiEnd = pCuts->bAsciiIdentity ? 0x80 : 0;
+    const int nSrcLen = *pSrcLen;
+    int nRead = 0;
+    int nWritten = 0;
+    int nResult = 1;
+    for (; nRead < nSrcLen && out.Room(nWritten) > 0; ++nRead) {
+        const wchar_t wch = pSrc[nRead];
+        unsigned nCode;
+        if (wch >= 0 && wch < wAsciiEnd)
+            nCode = static_cast<unsigned>(wch);
+        else if (wch >= wMin && wch <= wMax)
+            nCode = EncodeThroughBlocks(pMap, pCuts, static_cast<unsigned>(wch));
+        else
+            nCode = kNoMapping;
+        if (nCode == kNoMapping) {
+            if (bStopOnInvalid) {
+                nResult = 0;
+                break;
+            }
+            nCode = nDefault;
+        }
+        if (nCode > 0xFF) {
+            if (out.Room(nWritten) < 2)
+                break;
+            out.Put(nWritten, static_cast<char>(nCode >> 8));
+            out.Put(nWritten + 1, static_cast<char>(nCode & 0xFF));
+            nWritten += 2;
+        } else {
+            if (out.Room(nWritten) < 1)
+                break;
+            out.Put(nWritten, static_cast<char>(nCode));
+            ++nWritten;
+        }
     }
     *pSrcLen = nRead;
     *pDstLen = nWritten;
@@ -186,54 +271,9 @@ int DecodeTable(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen
 int EncodeTable(const _KT_CODEPAGE *pCP, const wchar_t *pSrc, int *pSrcLen, char *pDst,
                 int *pDstLen, bool bStopOnInvalid)
 {
-    const _KT_CPMAPHEADER *pHeader = pCP->pHeader;
-    const unsigned nDefault = static_cast<unsigned>(pHeader->nDefCharcode);
-    const int nSrcLen = *pSrcLen;
-    const bool bSizing = pDst == nullptr || *pDstLen <= 0;
-    const int nCapacity = bSizing ? 0 : *pDstLen;
-    const _KT_UCMAP *pMap = pCP->pUCMap;
-    // The last range that held a character: text tends to stay within one script.
-    const _KT_UCMAPRANGE *pLast = nullptr;
-    int nRead = 0;
-    int nWritten = 0;
-    int nResult = 1;
-    for (; nRead < nSrcLen; ++nRead) {
-        const wchar_t wch = pSrc[nRead];
-        unsigned nCode = kNoMapping;
-        if (wch >= pHeader->nMinUnicode && wch <= pHeader->nMaxUnicode) {
-            const unsigned u = static_cast<unsigned>(wch);
-            if (pLast == nullptr || u < pLast->wFirst || u > pLast->wLast)
-                pLast = FindUnicodeRange(pMap, u);
-            if (pLast != nullptr)
-                nCode = ResolveUnicode(pMap, pLast, u);
-        }
-        if (nCode == kNoMapping) {
-            if (bStopOnInvalid) {
-                nResult = 0;
-                break;
-            }
-            nCode = nDefault;
-        }
-        const int nBytes = nCode > 0xFF ? 2 : 1;
-        if (!bSizing) {
-            if (nWritten + nBytes > nCapacity)
-                break;
-            if (nBytes == 2) {
-                pDst[nWritten] = static_cast<char>(nCode >> 8);
-                pDst[nWritten + 1] = static_cast<char>(nCode & 0xFF);
-            } else {
-                pDst[nWritten] = static_cast<char>(nCode);
-            }
-        }
-        nWritten += nBytes;
-        if (!bSizing && nWritten == nCapacity) {
-            ++nRead;
-            break;
-        }
-    }
-    *pSrcLen = nRead;
-    *pDstLen = nWritten;
-    return nResult;
+    if (pDst == nullptr || *pDstLen <= 0)
+        return EncodeTableLoop<true>(pCP, pSrc, pSrcLen, {nullptr, 0}, pDstLen, bStopOnInvalid);
+    return EncodeTableLoop<false>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen, bStopOnInvalid);
 }
 
 // UTF-8 decode; *pbInvalid tells whether it stopped at a byte that cannot occur there.

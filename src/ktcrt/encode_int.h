@@ -5,10 +5,31 @@
 
 #include "kt_codepage.h"
 
+// Search shortcuts beside each code page's maps, used by the bulk conversions: for each lead
+// byte its longest array range; for each lead byte and block of 32 trail bytes the index (among that lead byte's ranges) of the range
+// holding the block's first trail byte; for each block of 32 Unicode values up to the maximum
+// Unicode value the index of the first range not ending before the block.
+struct _KT_LEADARRAY
+{
+    uint8_t uFirst; // first trail byte of the lead byte's longest array range
+    uint8_t uLast;  // its last trail byte; below uFirst when the lead byte has no array range
+    uint16_t wOffset;
+};
+
+struct _KT_CODEPAGE_SHORTCUTS
+{
+    const _KT_LEADARRAY *pLeadArrays;  // null for single-byte code pages
+    const uint8_t (*pTrailBlocks)[8]; // null for single-byte code pages
+    const uint16_t *pUnicodeBlocks; // bit 15: the block lies wholly inside that range
+    int nUnicodeBlocks;
+    bool bAsciiIdentity; // 0x00-0x7F map to U+0000-U+007F both ways
+};
+
 #define KT_DECLARE_CODEPAGE_TABLES(cp)                                                           \
     extern const _KT_CPMAPHEADER g_CP##cp##_MapHeader;                                           \
     extern const _KT_CUMAP g_CP##cp##_CUMap;                                                     \
-    extern const _KT_UCMAP g_CP##cp##_UCMap;
+    extern const _KT_UCMAP g_CP##cp##_UCMap;                                                     \
+    extern const _KT_CODEPAGE_SHORTCUTS g_CP##cp##_Shortcuts;
 
 KT_DECLARE_CODEPAGE_TABLES(874)
 KT_DECLARE_CODEPAGE_TABLES(932)

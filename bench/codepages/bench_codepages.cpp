@@ -1,0 +1,206 @@
+// Decodes and encodes about 100 MB of GBK (code page 936) text and of code page 1252 text with
+// the built-in tables and with glibc iconv on the same data, checks that both agree, and prints
+// the throughput and the speed ratios (iconv time / table time: above 1 means faster than iconv).
+//
+// Usage: bench_codepages [megabytes]   (default 100)
+#include "kt_codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const size_t kChunk = 1 << 20; // bytes or characters handed over per call
+
+struct Lcg
+{
+    uint64_t s = 0x2545F4914F6CDD1DULL;
+    uint32_t Next()
+    {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<uint32_t>(s >> 33);
+    }
+};
+
+double Seconds(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Text of about nBytes bytes in the code page, built from characters both converters map the
+// same way: ASCII words and spaces, plus the pool of non-ASCII characters.
+std::string MakeText(int nCodePage, const std::vector<wchar_t> &pool, int nAsciiPercent,
+                     size_t nBytes)
+{
+    std::string text;
+    text.reserve(nBytes + 16);
+    Lcg rng;
+    char buf[4];
+    while (text.size() < nBytes) {
+        const uint32_t r = rng.Next();
+        wchar_t wch;
+        if (static_cast<int>(r % 100) < nAsciiPercent) {
+            const uint32_t k = (r >> 8) % 40;
+            wch = k < 26 ? static_cast<wchar_t>('a' + k) : k < 34 ? L' ' : k < 37 ? L'.' : L'\n';
+        } else {
+            wch = pool[(r >> 8) % pool.size()];
+        }
+        int nSrc = 1;
+        int nDst = 4;
+        KT_EncodeString(nCodePage, &wch, &nSrc, buf, &nDst, true);
+        text.append(buf, nDst);
+    }
+    return text;
+}
+
+double DecodeTables(int nCodePage, const std::string &in, std::vector<wchar_t> &out)
+{
+    out.resize(in.size());
+    const auto t0 = std::chrono::steady_clock::now();
+    size_t nIn = 0;
+    size_t nOut = 0;
+    while (nIn < in.size()) {
+        int nSrc = static_cast<int>(std::min(kChunk, in.size() - nIn));
+        int nDst = static_cast<int>(out.size() - nOut);
+        if (KT_DecodeString(nCodePage, in.data() + nIn, &nSrc, out.data() + nOut, &nDst, false) != 1 ||
+            nSrc == 0) {
+            std::fprintf(stderr, "table decode failed\n");
+            std::exit(1);
+        }
+        nIn += nSrc;
+        nOut += nDst;
+    }
+    const double t = Seconds(t0);
+    out.resize(nOut);
+    return t;
+}
+
+double EncodeTables(int nCodePage, const std::vector<wchar_t> &in, std::string &out)
+{
+    out.resize(in.size() * 2);
+    const auto t0 = std::chrono::steady_clock::now();
+    size_t nIn = 0;
+    size_t nOut = 0;
+    while (nIn < in.size()) {
+        int nSrc = static_cast<int>(std::min(kChunk, in.size() - nIn));
+        int nDst = static_cast<int>(out.size() - nOut);
+        if (KT_EncodeString(nCodePage, in.data() + nIn, &nSrc, &out[nOut], &nDst, false) != 1) {
+            std::fprintf(stderr, "table encode failed\n");
+            std::exit(1);
+        }
+        nIn += nSrc;
+        nOut += nDst;
+    }
+    const double t = Seconds(t0);
+    out.resize(nOut);
+    return t;
+}
+
+// iconv in the same chunks; an incomplete character at a chunk's end is carried over.
+double RunIconv(const char *to, const char *from, const char *in, size_t nInBytes, char *out,
+                size_t nOutCap, size_t *pnOutBytes)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        std::perror("iconv_open");
+        std::exit(1);
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    char *pIn = const_cast<char *>(in);
+    size_t nLeft = nInBytes;
+    char *pOut = out;
+    size_t nRoom = nOutCap;
+    while (nLeft > 0) {
+        size_t nPart = std::min(kChunk, nLeft);
+        const size_t nPartStart = nPart;
+        if (iconv(cd, &pIn, &nPart, &pOut, &nRoom) == static_cast<size_t>(-1) && errno != EINVAL) {
+            std::perror("iconv");
+            std::exit(1);
+        }
+        const size_t nDone = nPartStart - nPart;
+        if (nDone == 0) {
+            std::fprintf(stderr, "iconv made no progress\n");
+            std::exit(1);
+        }
+        nLeft -= nDone;
+    }
+    const double t = Seconds(t0);
+    iconv_close(cd);
+    *pnOutBytes = static_cast<size_t>(pOut - out);
+    return t;
+}
+
+void Bench(const char *label, int nCodePage, const char *iconvName, const std::string &text)
+{
+    const double mb = static_cast<double>(text.size()) / (1 << 20);
+    std::vector<wchar_t> wide;
+    const double tDecode = DecodeTables(nCodePage, text, wide);
+
+    std::vector<wchar_t> wideIconv(text.size());
+    size_t nBytes = 0;
+    const double tDecodeIconv =
+        RunIconv("WCHAR_T", iconvName, text.data(), text.size(),
+                 reinterpret_cast<char *>(wideIconv.data()), wideIconv.size() * sizeof(wchar_t),
+                 &nBytes);
+    wideIconv.resize(nBytes / sizeof(wchar_t));
+    if (wideIconv != wide) {
+        std::fprintf(stderr, "%s: decoded text differs from iconv's\n", label);
+        std::exit(1);
+    }
+
+    std::string bytes;
+    const double tEncode = EncodeTables(nCodePage, wide, bytes);
+    std::string bytesIconv(text.size() + 16, '\0');
+    const double tEncodeIconv =
+        RunIconv(iconvName, "WCHAR_T", reinterpret_cast<const char *>(wide.data()),
+                 wide.size() * sizeof(wchar_t), &bytesIconv[0], bytesIconv.size(), &nBytes);
+    bytesIconv.resize(nBytes);
+    if (bytes != text || bytesIconv != text) {
+        std::fprintf(stderr, "%s: encoded text differs from the input\n", label);
+        std::exit(1);
+    }
+
+    std::printf("%-6s decode: tables %8.1f MB/s  iconv %8.1f MB/s  ratio %.2f\n", label,
+                mb / tDecode, mb / tDecodeIconv, tDecodeIconv / tDecode);
+    std::printf("%-6s encode: tables %8.1f MB/s  iconv %8.1f MB/s  ratio %.2f\n", label,
+                mb / tEncode, mb / tEncodeIconv, tEncodeIconv / tEncode);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const size_t nMegabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
+    const size_t nBytes = nMegabytes << 20;
+
+    // GB2312 punctuation and level-1 hanzi, which GBK and iconv agree on.
+    std::vector<wchar_t> pool936;
+    IKT_CodePage *p936 = IKT_CodePage::Create(936);
+    for (unsigned lead = 0xA1; lead <= 0xD7; ++lead) {
+        if (lead > 0xA1 && lead < 0xB0)
+            continue;
+        for (unsigned trail = 0xA1; trail <= 0xFE; ++trail) {
+            const wchar_t wch = p936->GetUnicode(static_cast<uint16_t>((lead << 8) | trail));
+            if (wch != KT_NOMAPPING_UNICODE && p936->GetCharcode(wch) == ((lead << 8) | trail))
+                pool936.push_back(wch);
+        }
+    }
+    p936->Release();
+    std::vector<wchar_t> pool1252;
+    for (wchar_t wch = 0xA0; wch <= 0xFF; ++wch)
+        pool1252.push_back(wch);
+    for (wchar_t wch : {0x20AC, 0x2018, 0x2019, 0x201C, 0x201D, 0x2013, 0x2014, 0x2026})
+        pool1252.push_back(wch);
+
+    std::printf("%zu MB of text per code page; ratio = iconv time / table time\n", nMegabytes);
+    Bench("GBK", 936, "GBK", MakeText(936, pool936, 20, nBytes));
+    Bench("CP1252", 1252, "CP1252", MakeText(1252, pool1252, 85, nBytes));
+    return 0;
+}
