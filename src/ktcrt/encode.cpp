@@ -140,51 +140,77 @@ struct Output
     }
 };
 
-template <bool Sizing>
+// Character of the byte uByte through Index1 and, for a lead byte, of the pair with uTrail
+// through Index2; kNoMapping when unmapped.
+inline unsigned DecodeThroughIndex(const _KT_CUMAP *pMap, const uint8_t (*pTrailBlocks)[8],
+                                   unsigned uByte, unsigned uTrail)
+{
+    const _KT_CUMAPINDEX1 e = pMap->pIndex1[uByte];
+    if (e.wCount == 0)
+        return e.wValue;
+    const _KT_CUMAPINDEX2 *pRanges = pMap->pIndex2 + e.wValue;
+    unsigned r = pTrailBlocks[uByte][uTrail >> 5];
+    while (r + 1 < e.wCount && pRanges[r + 1].uFirst <= uTrail)
+        ++r;
+    return ResolveRange(pRanges[r].uType, pMap->pData + pRanges[r].wOffset,
+                        uTrail - pRanges[r].uFirst, kNoMapping);
+}
+
+template <bool Sizing, bool DoubleByte>
 int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen,
                     Output<Sizing, wchar_t> out, int *pDstLen, bool bStopOnInvalid)
 {
     const _KT_CUMAP *pMap = pCP->pCUMap;
-    const _KT_CUMAPINDEX1 *pIndex1 = pMap->pIndex1;
-    const _KT_LEADARRAY *pLeadArrays = ShortcutsOf(pCP)->pLeadArrays;
-    const uint8_t(*pTrailBlocks)[8] = ShortcutsOf(pCP)->pTrailBlocks;
-    const wchar_t wDefault = static_cast<wchar_t>(pCP->pHeader->nDefUnicode);
+    const _KT_CUMAPINDEX1 *const pIndex1 = pMap->pIndex1;
+    const unsigned char *const pData = pMap->pData;
+    const _KT_LEADARRAY *const pLeadArrays = ShortcutsOf(pCP)->pLeadArrays;
+    const uint8_t(*const pTrailBlocks)[8] = ShortcutsOf(pCP)->pTrailBlocks;
+    const unsigned nDefault = static_cast<unsigned>(pCP->pHeader->nDefUnicode);
     const int nSrcLen = *pSrcLen;
     int nRead = 0;
     int nWritten = 0;
     int nResult = 1;
-    while (nRead < nSrcLen && out.Room(nWritten) > 0) {
+    // The main loop always has a byte after the current one; the last byte is handled below.
+    while (nRead + 1 < nSrcLen && out.Room(nWritten) > 0) {
         const unsigned uByte = pSrc[nRead];
-        const _KT_CUMAPINDEX1 e = pIndex1[uByte];
-        unsigned nChar = e.wValue;
+        unsigned nChar;
         int nBytes = 1;
-        if (e.wCount != 0) {
-            if (nRead + 1 >= nSrcLen)
-                break; // a lead byte without its trail byte is left for the next call
+        // No built-in code page has a lead byte below 0x80 (the generator checks this).
+        if (!DoubleByte || uByte < 0x80) {
+            nChar = pIndex1[uByte].wValue;
+        } else {
+            // Most pairs fall into their lead byte's longest array: one look-up.
             const unsigned uTrail = pSrc[nRead + 1];
             const _KT_LEADARRAY a = pLeadArrays[uByte];
-            if (uTrail >= a.uFirst && uTrail <= a.uLast) {
-                nChar = LoadLE16(pMap->pData + a.wOffset + 2 * (uTrail - a.uFirst));
+            const unsigned d = uTrail - a.uFirst; // wraps above any count below the array
+            if (d < a.uCount) {
+                nChar = LoadLE16(pData + a.wOffset + 2 * d);
+                nBytes = 2;
             } else {
-                const _KT_CUMAPINDEX2 *pRanges = pMap->pIndex2 + e.wValue;
-                unsigned r = pTrailBlocks[uByte][uTrail >> 5];
-                while (r + 1 < e.wCount && pRanges[r + 1].uFirst <= uTrail)
-                    ++r;
-                nChar = ResolveRange(pRanges[r].uType, pMap->pData + pRanges[r].wOffset,
-                                     uTrail - pRanges[r].uFirst, kNoMapping);
+                nChar = DecodeThroughIndex(pMap, pTrailBlocks, uByte, uTrail);
+                nBytes = pIndex1[uByte].wCount != 0 ? 2 : 1;
             }
-            nBytes = 2;
         }
         if (nChar == kNoMapping) {
             if (bStopOnInvalid) {
                 nResult = 0;
                 break;
             }
-            nChar = static_cast<unsigned>(wDefault);
+            nChar = nDefault;
         }
         out.Put(nWritten, static_cast<wchar_t>(nChar));
         ++nWritten;
         nRead += nBytes;
+    }
+    if (nResult == 1 && nRead + 1 == nSrcLen && out.Room(nWritten) > 0 &&
+        pIndex1[pSrc[nRead]].wCount == 0) {
+        // The last byte: a single-byte character, or a lead byte left for the next call.
+        unsigned nChar = pIndex1[pSrc[nRead]].wValue;
+        if (nChar == kNoMapping && bStopOnInvalid)
+            nResult = 0;
+        else
+            out.Put(nWritten++, static_cast<wchar_t>(nChar == kNoMapping ? nDefault : nChar));
+        nRead += nResult;
     }
     *pSrcLen = nRead;
     *pDstLen = nWritten;
@@ -194,9 +220,17 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
 int DecodeTable(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen, wchar_t *pDst,
                 int *pDstLen, bool bStopOnInvalid)
 {
-    if (pDst == nullptr || *pDstLen <= 0)
-        return DecodeTableLoop<true>(pCP, pSrc, pSrcLen, {nullptr, 0}, pDstLen, bStopOnInvalid);
-    return DecodeTableLoop<false>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen, bStopOnInvalid);
+    const bool bSizing = pDst == nullptr || *pDstLen <= 0;
+    const Output<true, wchar_t> sizing{nullptr, 0};
+    const Output<false, wchar_t> writing{pDst, *pDstLen};
+    if (pCP->pHeader->bHasLeadBytes) {
+        return bSizing ? DecodeTableLoop<true, true>(pCP, pSrc, pSrcLen, sizing, pDstLen, bStopOnInvalid)
+                       : DecodeTableLoop<false, true>(pCP, pSrc, pSrcLen, writing, pDstLen,
+                                                      bStopOnInvalid);
+    }
+    return bSizing ? DecodeTableLoop<true, false>(pCP, pSrc, pSrcLen, sizing, pDstLen, bStopOnInvalid)
+                   : DecodeTableLoop<false, false>(pCP, pSrc, pSrcLen, writing, pDstLen,
+                                                   bStopOnInvalid);
 }
 
 // Code of u through the block shortcut: kNoMapping when unmappable.

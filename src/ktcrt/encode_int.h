@@ -12,7 +12,7 @@
 struct _KT_LEADARRAY
 {
     uint8_t uFirst; // first trail byte of the lead byte's longest array range
-    uint8_t uLast;  // its last trail byte; below uFirst when the lead byte has no array range
+    uint8_t uCount; // trail bytes it covers; 0 when the lead byte has no array range
     uint16_t wOffset;
 };
 
