@@ -165,6 +165,7 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
     const unsigned char *const pData = pMap->pData;
     const _KT_LEADARRAY *const pLeadArrays = ShortcutsOf(pCP)->pLeadArrays;
     const uint8_t(*const pTrailBlocks)[8] = ShortcutsOf(pCP)->pTrailBlocks;
+    const _KT_LEADBLOCK block = ShortcutsOf(pCP)->leadBlock;
     const unsigned nDefault = static_cast<unsigned>(pCP->pHeader->nDefUnicode);
     const int nSrcLen = *pSrcLen;
     int nRead = 0;
@@ -179,12 +180,17 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
         if (!DoubleByte || uByte < 0x80) {
             nChar = pIndex1[uByte].wValue;
         } else {
-            // Most pairs fall into their lead byte's longest array: one look-up.
+            // Most pairs lie in the lead block, found by arithmetic alone, or else in their
+            // lead byte's longest array (unsigned differences wrap above the bounds).
             const unsigned uTrail = pSrc[nRead + 1];
-            const _KT_LEADARRAY a = pLeadArrays[uByte];
-            const unsigned d = uTrail - a.uFirst; // wraps above any count below the array
-            if (d < a.uCount) {
-                nChar = LoadLE16(pData + a.wOffset + 2 * d);
+            const unsigned nRow = uByte - block.nFirstLead;
+            const unsigned nColumn = uTrail - block.nFirstTrail;
+            if (nRow < block.nLeads && nColumn < block.nTrails) {
+                nChar = LoadLE16(pData + 2 * (nRow * block.nTrails + nColumn));
+                nBytes = 2;
+            } else if (uTrail - pLeadArrays[uByte].uFirst < pLeadArrays[uByte].uCount) {
+                nChar = LoadLE16(pData + pLeadArrays[uByte].wOffset +
+                                 2 * (uTrail - pLeadArrays[uByte].uFirst));
                 nBytes = 2;
             } else {
                 nChar = DecodeThroughIndex(pMap, pTrailBlocks, uByte, uTrail);

@@ -16,8 +16,20 @@ struct _KT_LEADARRAY
     uint16_t wOffset;
 };
 
+// Consecutive lead bytes whose arrays open the data block, one per lead byte, each covering the
+// same trail bytes: the pair (lead, trail) is at 2 * ((lead - first lead) * trails + trail -
+// first trail).
+struct _KT_LEADBLOCK
+{
+    unsigned nFirstLead;
+    unsigned nLeads; // 0 for single-byte code pages
+    unsigned nFirstTrail;
+    unsigned nTrails;
+};
+
 struct _KT_CODEPAGE_SHORTCUTS
 {
+    _KT_LEADBLOCK leadBlock;
     const _KT_LEADARRAY *pLeadArrays;  // null for single-byte code pages
     const uint8_t (*pTrailBlocks)[8]; // null for single-byte code pages
     const uint16_t *pUnicodeBlocks; // bit 15: the block lies wholly inside that range
