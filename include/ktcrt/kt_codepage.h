@@ -237,6 +237,23 @@ struct _KT_CPHASHENTRY
     uint32_t nCodePage;
 };
 
+struct CKT_CharMap;
+class CKT_ByteString;
+class CKT_WideString;
+
+// Whole-string conversions behind the table-driven character maps: a sizing pass, then the
+// conversion into a buffer of that size for the map's code page (unmappable characters become
+// the default character); any failure gives the empty string.
+CKT_WideString _CRTMap_GetWideString(CKT_CharMap *pMap, const CKT_ByteString &bstr);
+CKT_ByteString _CRTMap_GetByteString(CKT_CharMap *pMap, const CKT_WideString &wstr);
+
+// The character maps of the table-driven code pages (CKT_CharMap::GetDefaultMapper hands them
+// out); each one's code-page entry returns its number.
+extern CKT_CharMap g_DefaultCP874Mapper, g_DefaultCP932Mapper, g_DefaultCP936Mapper,
+    g_DefaultCP949Mapper, g_DefaultCP950Mapper, g_DefaultCP1250Mapper, g_DefaultCP1251Mapper,
+    g_DefaultCP1252Mapper, g_DefaultCP1253Mapper, g_DefaultCP1254Mapper, g_DefaultCP1255Mapper,
+    g_DefaultCP1256Mapper, g_DefaultCP1257Mapper, g_DefaultCP1258Mapper;
+
 extern const _KT_CODEPAGE g_KTCodePageMgr[14];
 extern const _KT_CHARSETCODEPAGE g_KTCharset2CodePageTable[31];
 extern const _KT_CHARSETCODEPAGE g_KTCodepage2CharsetTable[31];
