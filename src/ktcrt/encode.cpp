@@ -174,25 +174,6 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
     // The main loop always has a byte after the current one; the last byte is handled below.
     while (nRead + 1 < nSrcLen && out.Room(nWritten) > 0) {
         const unsigned uByte = pSrc[nRead];
-        if (DoubleByte && uByte >= 0x80 && nSrcLen - nRead > 4 && out.Room(nWritten) >= 2) {
-            // Two pairs of the lead block at once: runs of double-byte text go twice as fast.
-            const unsigned nRow0 = uByte - block.nFirstLead;
-            const unsigned nCol0 = pSrc[nRead + 1] - block.nFirstTrail;
-            const unsigned nRow1 = pSrc[nRead + 2] - block.nFirstLead;
-            const unsigned nCol1 = pSrc[nRead + 3] - block.nFirstTrail;
-            if (((nRow0 < block.nLeads) & (nCol0 < block.nTrails) & (nRow1 < block.nLeads) &
-                 (nCol1 < block.nTrails)) != 0) {
-                const unsigned nChar0 = LoadLE16(pData + 2 * (nRow0 * block.nTrails + nCol0));
-                const unsigned nChar1 = LoadLE16(pData + 2 * (nRow1 * block.nTrails + nCol1));
-                if (nChar0 != kNoMapping && nChar1 != kNoMapping) {
-                    out.Put(nWritten, static_cast<wchar_t>(nChar0));
-                    out.Put(nWritten + 1, static_cast<wchar_t>(nChar1));
-                    nWritten += 2;
-                    nRead += 4;
-                    continue;
-                }
-            }
-        }
         unsigned nChar;
         int nBytes = 1;
         // No built-in code page has a lead byte below 0x80 (the generator checks this).
