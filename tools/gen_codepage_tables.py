@@ -363,20 +363,6 @@ def gen_codepage(cp, codec, leads, max_code, max_uni):
         starts = [index2[first + k][0] for k in range(count)]
         trail_blocks.append((b, [max(k for k in range(count) if starts[k] <= blk * 32)
                                  for blk in range(8)]))
-    # Per lead byte, its longest array range (first trail, number of trails, data offset), so
-    # most pairs resolve with one look-up; an empty entry has count 0.
-    lead_arrays = []
-    for b in range(256):
-        best = (0, 0, 0)
-        if b in leads:
-            count, first = index1[b]
-            for k in range(count):
-                start, rtype, off = index2[first + k]
-                end = index2[first + k + 1][0] - 1 if k + 1 < count else 255
-                if rtype == 1 and end - start + 1 > best[1]:
-                    best = (start, end - start + 1, off)
-        assert best[1] < 256
-        lead_arrays.append(best)
     # Bit 15 of a Unicode block entry: the whole block lies inside that one range.
     nblocks = (max_uni >> 5) + 1
     ublocks = []
@@ -388,10 +374,6 @@ def gen_codepage(cp, codec, leads, max_code, max_uni):
         assert k < 0x8000
         ublocks.append(k | (0x8000 if exact else 0))
     if trail_blocks:
-        out.append('static const _KT_LEADARRAY %sCUMapLeadArrays[256] = {' % p)
-        for k in range(0, 256, 8):
-            out.append('    ' + ' '.join('{0x%02X, %d, %d},' % e for e in lead_arrays[k:k + 8]))
-        out.append('};\n')
         out.append('static const uint8_t %sCUMapTrailBlocks[256][8] = {' % p)
         rows = dict(trail_blocks)
         for b in range(256):
@@ -402,8 +384,8 @@ def gen_codepage(cp, codec, leads, max_code, max_uni):
         out.append('    ' + ' '.join('%d,' % v for v in ublocks[k:k + 16]))
     out.append('};\n')
     ascii_identity = all(dm.get(c) == c and em.get(c) == c for c in range(0x80))
-    out.append('const _KT_CODEPAGE_SHORTCUTS %sShortcuts = {{0x%02X, %d, 0x%02X, %d}, %s, %s, %sUCMapBlocks, %d, %s};' % (
-        p, *(block or (0, 0, 0, 0)), p + 'CUMapLeadArrays' if trail_blocks else 'nullptr',
+    out.append('const _KT_CODEPAGE_SHORTCUTS %sShortcuts = {{0x%02X, %d, 0x%02X, %d}, %s, %sUCMapBlocks, %d, %s};' % (
+        p, *(block or (0, 0, 0, 0)),
         p + 'CUMapTrailBlocks' if trail_blocks else 'nullptr', p, nblocks,
         'true' if ascii_identity else 'false'))
     path = os.path.join(ROOT, 'src/ktcrt/encode_tables_cp%d.cpp' % cp)

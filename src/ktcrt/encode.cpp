@@ -126,16 +126,28 @@ inline const _KT_CODEPAGE_SHORTCUTS *ShortcutsOf(const _KT_CODEPAGE *pCP)
     return g_KTCodePageShortcuts[pCP - g_KTCodePageMgr];
 }
 
-// Output side of a conversion loop: the sizing pass only counts.
-template <bool Sizing, typename Char>
+// Output side of a conversion loop: the sizing pass only counts, and an output known to be
+// large enough for everything left needs no checks.
+enum OutputKind
+{
+    kSizing,
+    kBounded,
+    kRoomy,
+};
+
+template <OutputKind Kind, typename Char>
 struct Output
 {
     Char *pDst;
     int nCapacity;
-    int Room(int nWritten) const { return Sizing ? 0x7FFFFFFF - nWritten : nCapacity - nWritten; }
+    int Room(int nWritten) const
+    {
+        // Unbounded kinds report a constant, so the compiler drops their checks.
+        return Kind == kBounded ? nCapacity - nWritten : 0x7FFFFFFF;
+    }
     void Put(int nAt, Char c) const
     {
-        if (!Sizing)
+        if (Kind != kSizing)
             pDst[nAt] = c;
     }
 };
@@ -156,14 +168,13 @@ inline unsigned DecodeThroughIndex(const _KT_CUMAP *pMap, const uint8_t (*pTrail
                         uTrail - pRanges[r].uFirst, kNoMapping);
 }
 
-template <bool Sizing, bool DoubleByte>
+template <OutputKind Kind, bool DoubleByte>
 int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen,
-                    Output<Sizing, wchar_t> out, int *pDstLen, bool bStopOnInvalid)
+                    Output<Kind, wchar_t> out, int *pDstLen, bool bStopOnInvalid)
 {
     const _KT_CUMAP *pMap = pCP->pCUMap;
     const _KT_CUMAPINDEX1 *const pIndex1 = pMap->pIndex1;
     const unsigned char *const pData = pMap->pData;
-    const _KT_LEADARRAY *const pLeadArrays = ShortcutsOf(pCP)->pLeadArrays;
     const uint8_t(*const pTrailBlocks)[8] = ShortcutsOf(pCP)->pTrailBlocks;
     const _KT_LEADBLOCK block = ShortcutsOf(pCP)->leadBlock;
     const unsigned nDefault = static_cast<unsigned>(pCP->pHeader->nDefUnicode);
@@ -171,31 +182,50 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
     int nRead = 0;
     int nWritten = 0;
     int nResult = 1;
-    // The main loop always has a byte after the current one; the last byte is handled below.
-    while (nRead + 1 < nSrcLen && out.Room(nWritten) > 0) {
-        const unsigned uByte = pSrc[nRead];
-        unsigned nChar;
-        int nBytes = 1;
-        // No built-in code page has a lead byte below 0x80 (the generator checks this).
-        if (!DoubleByte || uByte < 0x80) {
-            nChar = pIndex1[uByte].wValue;
-        } else {
-            // Most pairs lie in the lead block, found by arithmetic alone, or else in their
-            // lead byte's longest array (unsigned differences wrap above the bounds).
-            const unsigned uTrail = pSrc[nRead + 1];
-            const unsigned nRow = uByte - block.nFirstLead;
-            const unsigned nColumn = uTrail - block.nFirstTrail;
-            if (nRow < block.nLeads && nColumn < block.nTrails) {
-                nChar = LoadLE16(pData + 2 * (nRow * block.nTrails + nColumn));
-                nBytes = 2;
-            } else if (uTrail - pLeadArrays[uByte].uFirst < pLeadArrays[uByte].uCount) {
-                nChar = LoadLE16(pData + pLeadArrays[uByte].wOffset +
-                                 2 * (uTrail - pLeadArrays[uByte].uFirst));
-                nBytes = 2;
-            } else {
-                nChar = DecodeThroughIndex(pMap, pTrailBlocks, uByte, uTrail);
-                nBytes = pIndex1[uByte].wCount != 0 ? 2 : 1;
+    // Text comes in runs of one kind, so each kind has its own tight loop; everything else
+    // (unmapped codes, pairs outside the lead block, the end of the input) takes one step of the
+    // general path below.
+    for (;;) {
+        // Single bytes: one per character. No built-in code page has a lead byte below 0x80
+        // (the generator checks this).
+        int nEnd = nSrcLen;
+        if (out.Room(nWritten) < nEnd - nRead)
+            nEnd = nRead + out.Room(nWritten);
+        while (nRead < nEnd && (!DoubleByte || pSrc[nRead] < 0x80)) {
+            const unsigned nChar = pIndex1[pSrc[nRead]].wValue;
+            if (nChar == kNoMapping)
+                break;
+            out.Put(nWritten++, static_cast<wchar_t>(nChar));
+            ++nRead;
+        }
+        if (DoubleByte) {
+            // Pairs of the lead block, found by arithmetic (unsigned differences wrap above the
+            // bounds, so single bytes fall out too).
+            while (nRead + 1 < nSrcLen && out.Room(nWritten) > 0) {
+                const unsigned nRow = pSrc[nRead] - block.nFirstLead;
+                const unsigned nColumn = pSrc[nRead + 1] - block.nFirstTrail;
+                if (nRow >= block.nLeads || nColumn >= block.nTrails)
+                    break;
+                const unsigned nChar = LoadLE16(pData + 2 * (nRow * block.nTrails + nColumn));
+                if (nChar == kNoMapping)
+                    break;
+                out.Put(nWritten++, static_cast<wchar_t>(nChar));
+                nRead += 2;
             }
+        }
+        if (nRead >= nSrcLen || out.Room(nWritten) <= 0)
+            break;
+        const unsigned uByte = pSrc[nRead];
+        const _KT_CUMAPINDEX1 e = pIndex1[uByte];
+        if (DoubleByte && uByte < 0x80 && e.wValue != kNoMapping)
+            continue; // a run of single bytes after a run of pairs
+        unsigned nChar = e.wValue;
+        int nBytes = 1;
+        if (e.wCount != 0) {
+            if (nRead + 1 >= nSrcLen)
+                break; // a lead byte without its trail byte is left for the next call
+            nChar = DecodeThroughIndex(pMap, pTrailBlocks, uByte, pSrc[nRead + 1]);
+            nBytes = 2;
         }
         if (nChar == kNoMapping) {
             if (bStopOnInvalid) {
@@ -204,39 +234,33 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
             }
             nChar = nDefault;
         }
-        out.Put(nWritten, static_cast<wchar_t>(nChar));
-        ++nWritten;
+        out.Put(nWritten++, static_cast<wchar_t>(nChar));
         nRead += nBytes;
-    }
-    if (nResult == 1 && nRead + 1 == nSrcLen && out.Room(nWritten) > 0 &&
-        pIndex1[pSrc[nRead]].wCount == 0) {
-        // The last byte: a single-byte character, or a lead byte left for the next call.
-        unsigned nChar = pIndex1[pSrc[nRead]].wValue;
-        if (nChar == kNoMapping && bStopOnInvalid)
-            nResult = 0;
-        else
-            out.Put(nWritten++, static_cast<wchar_t>(nChar == kNoMapping ? nDefault : nChar));
-        nRead += nResult;
     }
     *pSrcLen = nRead;
     *pDstLen = nWritten;
     return nResult;
 }
 
+template <OutputKind Kind>
+int DecodeTableAs(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen, wchar_t *pDst,
+                  int *pDstLen, bool bStopOnInvalid)
+{
+    const Output<Kind, wchar_t> out{pDst, *pDstLen};
+    if (pCP->pHeader->bHasLeadBytes)
+        return DecodeTableLoop<Kind, true>(pCP, pSrc, pSrcLen, out, pDstLen, bStopOnInvalid);
+    return DecodeTableLoop<Kind, false>(pCP, pSrc, pSrcLen, out, pDstLen, bStopOnInvalid);
+}
+
 int DecodeTable(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSrcLen, wchar_t *pDst,
                 int *pDstLen, bool bStopOnInvalid)
 {
-    const bool bSizing = pDst == nullptr || *pDstLen <= 0;
-    const Output<true, wchar_t> sizing{nullptr, 0};
-    const Output<false, wchar_t> writing{pDst, *pDstLen};
-    if (pCP->pHeader->bHasLeadBytes) {
-        return bSizing ? DecodeTableLoop<true, true>(pCP, pSrc, pSrcLen, sizing, pDstLen, bStopOnInvalid)
-                       : DecodeTableLoop<false, true>(pCP, pSrc, pSrcLen, writing, pDstLen,
-                                                      bStopOnInvalid);
-    }
-    return bSizing ? DecodeTableLoop<true, false>(pCP, pSrc, pSrcLen, sizing, pDstLen, bStopOnInvalid)
-                   : DecodeTableLoop<false, false>(pCP, pSrc, pSrcLen, writing, pDstLen,
-                                                   bStopOnInvalid);
+    if (pDst == nullptr || *pDstLen <= 0)
+        return DecodeTableAs<kSizing>(pCP, pSrc, pSrcLen, pDst, pDstLen, bStopOnInvalid);
+    // Every byte gives at most one character.
+    if (*pDstLen >= *pSrcLen)
+        return DecodeTableAs<kRoomy>(pCP, pSrc, pSrcLen, pDst, pDstLen, bStopOnInvalid);
+    return DecodeTableAs<kBounded>(pCP, pSrc, pSrcLen, pDst, pDstLen, bStopOnInvalid);
 }
 
 // Code of u through the block shortcut: kNoMapping when unmappable.
@@ -258,9 +282,9 @@ inline unsigned EncodeThroughBlocks(const _KT_UCMAP *pMap, const _KT_CODEPAGE_SH
     return ResolveRange(range.wType, pData, u - range.wFirst, u);
 }
 
-template <bool Sizing>
+template <OutputKind Kind>
 int EncodeTableLoop(const _KT_CODEPAGE *pCP, const wchar_t *pSrc, int *pSrcLen,
-                    Output<Sizing, char> out, int *pDstLen, bool bStopOnInvalid)
+                    Output<Kind, char> out, int *pDstLen, bool bStopOnInvalid)
 {
     const _KT_CPMAPHEADER *pHeader = pCP->pHeader;
     const _KT_UCMAP *pMap = pCP->pUCMap;
@@ -312,8 +336,13 @@ int EncodeTable(const _KT_CODEPAGE *pCP, const wchar_t *pSrc, int *pSrcLen, char
                 int *pDstLen, bool bStopOnInvalid)
 {
     if (pDst == nullptr || *pDstLen <= 0)
-        return EncodeTableLoop<true>(pCP, pSrc, pSrcLen, {nullptr, 0}, pDstLen, bStopOnInvalid);
-    return EncodeTableLoop<false>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen, bStopOnInvalid);
+        return EncodeTableLoop<kSizing>(pCP, pSrc, pSrcLen, {pDst, 0}, pDstLen, bStopOnInvalid);
+    // Every character gives at most two bytes.
+    if (*pDstLen / 2 >= *pSrcLen)
+        return EncodeTableLoop<kRoomy>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen,
+                                       bStopOnInvalid);
+    return EncodeTableLoop<kBounded>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen,
+                                     bStopOnInvalid);
 }
 
 // UTF-8 decode; *pbInvalid tells whether it stopped at a byte that cannot occur there.

@@ -5,18 +5,10 @@
 
 #include "kt_codepage.h"
 
-// Search shortcuts beside each code page's maps, used by the bulk conversions: for each lead
-// byte its longest array range; for each lead byte and block of 32 trail bytes the index (among that lead byte's ranges) of the range
-// holding the block's first trail byte; for each block of 32 Unicode values up to the maximum
-// Unicode value the index of the first range not ending before the block.
-struct _KT_LEADARRAY
-{
-    uint8_t uFirst; // first trail byte of the lead byte's longest array range
-    uint8_t uCount; // trail bytes it covers; 0 when the lead byte has no array range
-    uint16_t wOffset;
-};
+// Search shortcuts beside each code page's maps, used by the bulk conversions only; the
+// single-character operations search the ranges themselves.
 
-// Consecutive lead bytes whose arrays open the data block, one per lead byte, each covering the
+// Consecutive lead bytes whose arrays open the data block, one per lead byte, all covering the
 // same trail bytes: the pair (lead, trail) is at 2 * ((lead - first lead) * trails + trail -
 // first trail).
 struct _KT_LEADBLOCK
@@ -30,9 +22,12 @@ struct _KT_LEADBLOCK
 struct _KT_CODEPAGE_SHORTCUTS
 {
     _KT_LEADBLOCK leadBlock;
-    const _KT_LEADARRAY *pLeadArrays;  // null for single-byte code pages
-    const uint8_t (*pTrailBlocks)[8]; // null for single-byte code pages
-    const uint16_t *pUnicodeBlocks; // bit 15: the block lies wholly inside that range
+    // Per lead byte and block of 32 trail bytes: the index, among that lead byte's ranges, of
+    // the range holding the block's first trail byte. Null for single-byte code pages.
+    const uint8_t (*pTrailBlocks)[8];
+    // Per block of 32 Unicode values up to the maximum Unicode value: the index of the first
+    // range not ending before the block; bit 15 set when the block lies wholly inside it.
+    const uint16_t *pUnicodeBlocks;
     int nUnicodeBlocks;
     bool bAsciiIdentity; // 0x00-0x7F map to U+0000-U+007F both ways
 };

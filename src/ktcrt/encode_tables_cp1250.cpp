@@ -105,4 +105,4 @@ static const uint16_t g_CP1250_UCMapBlocks[266] = {
     46, 49, 53, 53, 53, 53, 54, 54, 54, 54,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1250_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1250_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1250_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1250_UCMapBlocks, 266, true};

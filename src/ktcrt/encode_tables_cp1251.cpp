@@ -91,4 +91,4 @@ static const uint16_t g_CP1251_UCMapBlocks[266] = {
     15, 18, 22, 22, 22, 22, 23, 23, 23, 24,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1251_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1251_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1251_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1251_UCMapBlocks, 266, true};

@@ -84,4 +84,4 @@ static const uint16_t g_CP1252_UCMapBlocks[266] = {
     9, 12, 16, 16, 16, 16, 17, 17, 17, 17,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1252_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1252_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1252_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1252_UCMapBlocks, 266, true};

@@ -89,4 +89,4 @@ static const uint16_t g_CP1254_UCMapBlocks[266] = {
     14, 17, 21, 21, 21, 21, 22, 22, 22, 22,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1254_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1254_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1254_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1254_UCMapBlocks, 266, true};

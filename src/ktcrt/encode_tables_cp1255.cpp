@@ -92,4 +92,4 @@ static const uint16_t g_CP1255_UCMapBlocks[266] = {
     14, 18, 22, 22, 22, 22, 24, 24, 24, 24,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1255_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1255_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1255_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1255_UCMapBlocks, 266, true};

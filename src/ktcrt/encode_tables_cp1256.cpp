@@ -101,4 +101,4 @@ static const uint16_t g_CP1256_UCMapBlocks[266] = {
     35, 39, 43, 43, 43, 43, 44, 44, 44, 44,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1256_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1256_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1256_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1256_UCMapBlocks, 266, true};

@@ -102,4 +102,4 @@ static const uint16_t g_CP1257_UCMapBlocks[266] = {
     38, 41, 45, 45, 45, 45, 46, 46, 46, 46,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1257_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1257_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1257_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1257_UCMapBlocks, 266, true};

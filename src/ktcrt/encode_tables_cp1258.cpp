@@ -95,4 +95,4 @@ static const uint16_t g_CP1258_UCMapBlocks[266] = {
     27, 30, 34, 34, 34, 34, 35, 35, 35, 35,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP1258_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP1258_UCMapBlocks, 266, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP1258_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP1258_UCMapBlocks, 266, true};

@@ -80,4 +80,4 @@ static const uint16_t g_CP874_UCMapBlocks[262] = {
     4, 7, 9, 9, 9, 9,
 };
 
-const _KT_CODEPAGE_SHORTCUTS g_CP874_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, nullptr, g_CP874_UCMapBlocks, 262, true};
+const _KT_CODEPAGE_SHORTCUTS g_CP874_Shortcuts = {{0x00, 0, 0x00, 0}, nullptr, g_CP874_UCMapBlocks, 262, true};
