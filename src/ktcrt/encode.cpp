@@ -177,6 +177,7 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
     const unsigned char *const pData = pMap->pData;
     const uint8_t(*const pTrailBlocks)[8] = ShortcutsOf(pCP)->pTrailBlocks;
     const _KT_LEADBLOCK block = ShortcutsOf(pCP)->leadBlock;
+    const bool bAsciiIdentity = ShortcutsOf(pCP)->bAsciiIdentity;
     const unsigned nDefault = static_cast<unsigned>(pCP->pHeader->nDefUnicode);
     const int nSrcLen = *pSrcLen;
     int nRead = 0;
@@ -191,12 +192,17 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
         int nEnd = nSrcLen;
         if (out.Room(nWritten) < nEnd - nRead)
             nEnd = nRead + out.Room(nWritten);
-        while (nRead < nEnd && (!DoubleByte || pSrc[nRead] < 0x80)) {
-            const unsigned nChar = pIndex1[pSrc[nRead]].wValue;
-            if (nChar == kNoMapping)
-                break;
-            out.Put(nWritten++, static_cast<wchar_t>(nChar));
-            ++nRead;
+        if (DoubleByte && bAsciiIdentity) {
+            while (nRead < nEnd && pSrc[nRead] < 0x80)
+                out.Put(nWritten++, static_cast<wchar_t>(pSrc[nRead++]));
+        } else {
+            while (nRead < nEnd && (!DoubleByte || pSrc[nRead] < 0x80)) {
+                const unsigned nChar = pIndex1[pSrc[nRead]].wValue;
+                if (nChar == kNoMapping)
+                    break;
+                out.Put(nWritten++, static_cast<wchar_t>(nChar));
+                ++nRead;
+            }
         }
         if (DoubleByte) {
             // Pairs of the lead block, found by arithmetic (unsigned differences wrap above the
@@ -204,10 +210,10 @@ int DecodeTableLoop(const _KT_CODEPAGE *pCP, const unsigned char *pSrc, int *pSr
             while (nRead + 1 < nSrcLen && out.Room(nWritten) > 0) {
                 const unsigned nRow = pSrc[nRead] - block.nFirstLead;
                 const unsigned nColumn = pSrc[nRead + 1] - block.nFirstTrail;
-                if (nRow >= block.nLeads || nColumn >= block.nTrails)
+                if (__builtin_expect(nRow >= block.nLeads || nColumn >= block.nTrails, 0))
                     break;
                 const unsigned nChar = LoadLE16(pData + 2 * (nRow * block.nTrails + nColumn));
-                if (nChar == kNoMapping)
+                if (__builtin_expect(nChar == kNoMapping, 0))
                     break;
                 out.Put(nWritten++, static_cast<wchar_t>(nChar));
                 nRead += 2;
