@@ -2,11 +2,11 @@
 // character set and character-set name lookups.
 #include "kt_codepage.h"
 
-#include <cassert>
 #include <cstring>
 #include <cwchar>
 
 #include "encode_int.h"
+#include "kt_basic_def.h"
 
 static_assert(sizeof(_KT_CPMAPHEADER) == 36, "map header is a 36-byte record");
 static_assert(sizeof(_KT_CUMAPINDEX1) == 4 && sizeof(_KT_CUMAPINDEX2) == 4, "4-byte index entries");
@@ -673,7 +673,7 @@ int KT_UTF8Encode(const wchar_t *pSrc, int *pSrcLen, char *pDst, int *pDstLen)
 
 bool KT_IsUTF8Data(const unsigned char *pData, int *pLen)
 {
-    assert(pData != NULL && pLen != NULL);
+    KTASSERT(pData != NULL && pLen != NULL);
     const int nLen = *pLen;
     if (nLen <= 0)
         return true;
@@ -714,7 +714,7 @@ bool KT_IsUTF8Data(const unsigned char *pData, int *pLen)
 
 void KT_UTF16ToWChar(wchar_t *pBuf, int nLen)
 {
-    assert(pBuf != NULL && nLen > 0);
+    KTASSERT(pBuf != NULL && nLen > 0);
     // The 16-bit units occupy the front half of the buffer; widening from the end never
     // overwrites a unit before it is read.
     const unsigned short *pUnits = reinterpret_cast<const unsigned short *>(pBuf);
@@ -727,14 +727,14 @@ void KT_UTF16ToWChar(wchar_t *pBuf, int nLen)
 
 void KT_UTF16ToWCharCopy(const unsigned short *pSrc, wchar_t *pDst, int nLen)
 {
-    assert(pSrc != NULL && pDst != NULL && nLen > 0);
+    KTASSERT(pSrc != NULL && pDst != NULL && nLen > 0);
     for (int i = 0; i < nLen; ++i)
         pDst[i] = static_cast<wchar_t>(pSrc[i]);
 }
 
 void KT_WCharToUTF16(wchar_t *pBuf, int nLen)
 {
-    assert(pBuf != NULL && nLen > 0);
+    KTASSERT(pBuf != NULL && nLen > 0);
     unsigned short *pUnits = reinterpret_cast<unsigned short *>(pBuf);
     for (int i = 0; i < nLen; ++i) {
         const unsigned short nUnit = static_cast<unsigned short>(pBuf[i] & 0xFFFF);
@@ -744,20 +744,20 @@ void KT_WCharToUTF16(wchar_t *pBuf, int nLen)
 
 void KT_WCharToUTF16Copy(const wchar_t *pSrc, unsigned short *pDst, int nLen)
 {
-    assert(pSrc != NULL && pDst != NULL && nLen > 0);
+    KTASSERT(pSrc != NULL && pDst != NULL && nLen > 0);
     for (int i = 0; i < nLen; ++i)
         pDst[i] = static_cast<unsigned short>(pSrc[i] & 0xFFFF);
 }
 
 void KT_SwapByteOrder(unsigned short *pBuf, int nLen)
 {
-    assert(pBuf != NULL && nLen > 0);
+    KTASSERT(pBuf != NULL && nLen > 0);
     KT_SwapByteOrderCopy(pBuf, pBuf, nLen);
 }
 
 void KT_SwapByteOrderCopy(const unsigned short *pSrc, unsigned short *pDst, int nLen)
 {
-    assert(pSrc != NULL && pDst != NULL && nLen > 0);
+    KTASSERT(pSrc != NULL && pDst != NULL && nLen > 0);
     for (int i = 0; i < nLen; ++i)
         pDst[i] = static_cast<unsigned short>((pSrc[i] >> 8) | (pSrc[i] << 8));
 }
@@ -791,7 +791,7 @@ int KT_GetCharsetFromCodePage(int nCodePage)
 
 int KT_GetCodePageFromStringA(const char *pStr, int nLen)
 {
-    assert(pStr != NULL);
+    KTASSERT(pStr != NULL);
     if (nLen < 0)
         nLen = static_cast<int>(std::strlen(pStr));
     if (nLen == 0)
@@ -801,7 +801,7 @@ int KT_GetCodePageFromStringA(const char *pStr, int nLen)
 
 int KT_GetCodePageFormStringW(const wchar_t *pStr, int nLen)
 {
-    assert(pStr != NULL);
+    KTASSERT(pStr != NULL);
     if (nLen < 0)
         nLen = static_cast<int>(std::wcslen(pStr));
     if (nLen == 0)

@@ -208,3 +208,20 @@ TEST(CodePageObjects, LookupsInBothDirections)
 }
 
 } // namespace
+
+#ifndef NDEBUG
+// Forbidden nulls are programming errors, stopped by an assertion naming the condition.
+TEST(CodePageDeathTest, NullArgumentsAreAsserted)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    int nLen = 1;
+    EXPECT_DEATH(KT_IsUTF8Data(nullptr, &nLen), "pData != __null && pLen != __null");
+    const unsigned char byte = 'a';
+    EXPECT_DEATH(KT_IsUTF8Data(&byte, nullptr), "pData != __null && pLen != __null");
+    EXPECT_DEATH(KT_GetCodePageFromStringA(nullptr, 3), "pStr != __null");
+    EXPECT_DEATH(KT_GetCodePageFormStringW(nullptr, 3), "pStr != __null");
+    unsigned short units[1] = {0};
+    EXPECT_DEATH(KT_SwapByteOrder(units, 0), "nLen > 0");
+    EXPECT_DEATH(KT_UTF16ToWCharCopy(nullptr, nullptr, 1), "__null");
+}
+#endif
