@@ -8,8 +8,8 @@
 
 #include <iconv.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,7 +78,8 @@ double DecodeTables(int nCodePage, const std::string &in, std::vector<wchar_t> &
     while (nIn < in.size()) {
         int nSrc = static_cast<int>(std::min(kChunk, in.size() - nIn));
         int nDst = static_cast<int>(out.size() - nOut);
-        if (KT_DecodeString(nCodePage, in.data() + nIn, &nSrc, out.data() + nOut, &nDst, false) != 1 ||
+        if (KT_DecodeString(nCodePage, in.data() + nIn, &nSrc, out.data() + nOut, &nDst, false) !=
+                1 ||
             nSrc == 0) {
             std::fprintf(stderr, "table decode failed\n");
             std::exit(1);
@@ -161,11 +162,10 @@ void Bench(const char *label, int nCodePage, const char *iconvName, const std::s
 
         wideIconv.assign(text.size(), 0);
         size_t nBytes = 0;
-        tDecodeIconv = std::min(
-            tDecodeIconv,
-            RunIconv("WCHAR_T", iconvName, text.data(), text.size(),
-                     reinterpret_cast<char *>(wideIconv.data()),
-                     wideIconv.size() * sizeof(wchar_t), &nBytes));
+        tDecodeIconv =
+            std::min(tDecodeIconv, RunIconv("WCHAR_T", iconvName, text.data(), text.size(),
+                                            reinterpret_cast<char *>(wideIconv.data()),
+                                            wideIconv.size() * sizeof(wchar_t), &nBytes));
         wideIconv.resize(nBytes / sizeof(wchar_t));
         if (wideIconv != wide) {
             std::fprintf(stderr, "%s: decoded text differs from iconv's\n", label);
@@ -174,10 +174,10 @@ void Bench(const char *label, int nCodePage, const char *iconvName, const std::s
 
         tEncode = std::min(tEncode, EncodeTables(nCodePage, wide, bytes));
         bytesIconv.assign(text.size() + 16, '\0');
-        tEncodeIconv = std::min(
-            tEncodeIconv, RunIconv(iconvName, "WCHAR_T", reinterpret_cast<const char *>(wide.data()),
-                                   wide.size() * sizeof(wchar_t), &bytesIconv[0],
-                                   bytesIconv.size(), &nBytes));
+        tEncodeIconv = std::min(tEncodeIconv, RunIconv(iconvName, "WCHAR_T",
+                                                       reinterpret_cast<const char *>(wide.data()),
+                                                       wide.size() * sizeof(wchar_t),
+                                                       &bytesIconv[0], bytesIconv.size(), &nBytes));
         bytesIconv.resize(nBytes);
         if (bytes != text || bytesIconv != text) {
             std::fprintf(stderr, "%s: encoded text differs from the input\n", label);

@@ -15,7 +15,10 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the generated index tables hold their 16-bit fields in host order");
 static_assert(sizeof(wchar_t) == 4, "wide characters are 32-bit units");
 
-#define KT_CODEPAGE_ENTRY(cp) {&g_CP##cp##_MapHeader, &g_CP##cp##_CUMap, &g_CP##cp##_UCMap}
+#define KT_CODEPAGE_ENTRY(cp)                                                                      \
+    {                                                                                              \
+        &g_CP##cp##_MapHeader, &g_CP##cp##_CUMap, &g_CP##cp##_UCMap                                \
+    }
 
 const _KT_CODEPAGE g_KTCodePageMgr[14] = {
     KT_CODEPAGE_ENTRY(874),  KT_CODEPAGE_ENTRY(932),  KT_CODEPAGE_ENTRY(936),
@@ -28,21 +31,19 @@ const _KT_CODEPAGE g_KTCodePageMgr[14] = {
 #undef KT_CODEPAGE_ENTRY
 
 const _KT_CHARSETCODEPAGE g_KTCharset2CodePageTable[31] = {
-    {0, 1252},     {1, 0},        {2, 42},       {77, 10000},   {78, 10001},   {79, 10003},
-    {80, 10008},   {81, 10002},   {83, 10005},   {84, 10004},   {85, 10006},   {86, 10081},
-    {87, 10021},   {88, 10029},   {89, 10007},   {128, 932},    {129, 949},    {130, 1361},
-    {134, 936},    {136, 950},    {161, 1253},   {162, 1254},   {163, 1258},   {177, 1255},
-    {178, 1256},   {186, 1257},   {204, 1251},   {222, 874},    {238, 1250},   {254, 437},
-    {255, 850},
+    {0, 1252},   {1, 0},      {2, 42},     {77, 10000}, {78, 10001}, {79, 10003}, {80, 10008},
+    {81, 10002}, {83, 10005}, {84, 10004}, {85, 10006}, {86, 10081}, {87, 10021}, {88, 10029},
+    {89, 10007}, {128, 932},  {129, 949},  {130, 1361}, {134, 936},  {136, 950},  {161, 1253},
+    {162, 1254}, {163, 1258}, {177, 1255}, {178, 1256}, {186, 1257}, {204, 1251}, {222, 874},
+    {238, 1250}, {254, 437},  {255, 850},
 };
 
 const _KT_CHARSETCODEPAGE g_KTCodepage2CharsetTable[31] = {
-    {1, 0},        {2, 42},       {254, 437},    {255, 850},    {222, 874},    {128, 932},
-    {134, 936},    {129, 949},    {136, 950},    {238, 1250},   {204, 1251},   {0, 1252},
-    {161, 1253},   {162, 1254},   {177, 1255},   {178, 1256},   {186, 1257},   {163, 1258},
-    {130, 1361},   {77, 10000},   {78, 10001},   {81, 10002},   {79, 10003},   {84, 10004},
-    {83, 10005},   {85, 10006},   {89, 10007},   {80, 10008},   {87, 10021},   {88, 10029},
-    {86, 10081},
+    {1, 0},      {2, 42},     {254, 437},  {255, 850},  {222, 874},  {128, 932},  {134, 936},
+    {129, 949},  {136, 950},  {238, 1250}, {204, 1251}, {0, 1252},   {161, 1253}, {162, 1254},
+    {177, 1255}, {178, 1256}, {186, 1257}, {163, 1258}, {130, 1361}, {77, 10000}, {78, 10001},
+    {81, 10002}, {79, 10003}, {84, 10004}, {83, 10005}, {85, 10006}, {89, 10007}, {80, 10008},
+    {87, 10021}, {88, 10029}, {86, 10081},
 };
 
 namespace {
@@ -135,8 +136,7 @@ enum OutputKind
     kRoomy,
 };
 
-template <OutputKind Kind, typename Char>
-struct Output
+template <OutputKind Kind, typename Char> struct Output
 {
     Char *pDst;
     int nCapacity;
@@ -347,8 +347,7 @@ int EncodeTable(const _KT_CODEPAGE *pCP, const wchar_t *pSrc, int *pSrcLen, char
     if (*pDstLen / 2 >= *pSrcLen)
         return EncodeTableLoop<kRoomy>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen,
                                        bStopOnInvalid);
-    return EncodeTableLoop<kBounded>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen,
-                                     bStopOnInvalid);
+    return EncodeTableLoop<kBounded>(pCP, pSrc, pSrcLen, {pDst, *pDstLen}, pDstLen, bStopOnInvalid);
 }
 
 // UTF-8 decode; *pbInvalid tells whether it stopped at a byte that cannot occur there.
@@ -521,8 +520,7 @@ inline int UnknownCodePage(int *pSrcLen, int *pDstLen)
 }
 
 // Java-style name hash over the low byte of each unit taken as a signed char.
-template <typename Unit>
-uint32_t HashLowBytes(const Unit *pStr, int nLen, bool bIgnoreCase)
+template <typename Unit> uint32_t HashLowBytes(const Unit *pStr, int nLen, bool bIgnoreCase)
 {
     uint32_t h = 0;
     for (int i = 0; i < nLen; ++i) {
@@ -943,7 +941,8 @@ uint16_t CKT_CodePage::GetCharcode(wchar_t wch) const
         return static_cast<uint16_t>(kNoRange);
     const _KT_UCMAP *pMap = m_pCodePage->pUCMap;
     const _KT_UCMAPRANGE *r = FindUnicodeRange(pMap, static_cast<unsigned>(wch));
-    return static_cast<uint16_t>(r ? ResolveUnicode(pMap, r, static_cast<unsigned>(wch)) : kNoRange);
+    return static_cast<uint16_t>(r ? ResolveUnicode(pMap, r, static_cast<unsigned>(wch))
+                                   : kNoRange);
 }
 
 IKT_CodePageMgr *IKT_CodePageMgr::Create()

@@ -58,9 +58,12 @@ CKT_ByteString _CRTMap_GetByteString(CKT_CharMap *pMap, const CKT_WideString &ws
     return result;
 }
 
-#define KT_DEFINE_CODEPAGE_MAPPER(cp)                                                            \
-    int _CRTMap_GetCP##cp##CodePage() { return cp; }                                              \
-    CKT_CharMap g_DefaultCP##cp##Mapper = {_CRTMap_GetWideString, _CRTMap_GetByteString,         \
+#define KT_DEFINE_CODEPAGE_MAPPER(cp)                                                              \
+    int _CRTMap_GetCP##cp##CodePage()                                                              \
+    {                                                                                              \
+        return cp;                                                                                 \
+    }                                                                                              \
+    CKT_CharMap g_DefaultCP##cp##Mapper = {_CRTMap_GetWideString, _CRTMap_GetByteString,           \
                                            _CRTMap_GetCP##cp##CodePage};
 
 KT_DEFINE_CODEPAGE_MAPPER(874)
@@ -83,20 +86,35 @@ KT_DEFINE_CODEPAGE_MAPPER(1258)
 CKT_CharMap *KT_GetCodePageCharMap(int codepage)
 {
     switch (codepage) {
-    case 874: return &g_DefaultCP874Mapper;
-    case 932: return &g_DefaultCP932Mapper;
-    case 936: return &g_DefaultCP936Mapper;
-    case 949: return &g_DefaultCP949Mapper;
-    case 950: return &g_DefaultCP950Mapper;
-    case 1250: return &g_DefaultCP1250Mapper;
-    case 1251: return &g_DefaultCP1251Mapper;
-    case 1252: return &g_DefaultCP1252Mapper;
-    case 1253: return &g_DefaultCP1253Mapper;
-    case 1254: return &g_DefaultCP1254Mapper;
-    case 1255: return &g_DefaultCP1255Mapper;
-    case 1256: return &g_DefaultCP1256Mapper;
-    case 1257: return &g_DefaultCP1257Mapper;
-    case 1258: return &g_DefaultCP1258Mapper;
-    default: return nullptr;
+    case 874:
+        return &g_DefaultCP874Mapper;
+    case 932:
+        return &g_DefaultCP932Mapper;
+    case 936:
+        return &g_DefaultCP936Mapper;
+    case 949:
+        return &g_DefaultCP949Mapper;
+    case 950:
+        return &g_DefaultCP950Mapper;
+    case 1250:
+        return &g_DefaultCP1250Mapper;
+    case 1251:
+        return &g_DefaultCP1251Mapper;
+    case 1252:
+        return &g_DefaultCP1252Mapper;
+    case 1253:
+        return &g_DefaultCP1253Mapper;
+    case 1254:
+        return &g_DefaultCP1254Mapper;
+    case 1255:
+        return &g_DefaultCP1255Mapper;
+    case 1256:
+        return &g_DefaultCP1256Mapper;
+    case 1257:
+        return &g_DefaultCP1257Mapper;
+    case 1258:
+        return &g_DefaultCP1258Mapper;
+    default:
+        return nullptr;
     }
 }

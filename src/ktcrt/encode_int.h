@@ -32,10 +32,10 @@ struct _KT_CODEPAGE_SHORTCUTS
     bool bAsciiIdentity; // 0x00-0x7F map to U+0000-U+007F both ways
 };
 
-#define KT_DECLARE_CODEPAGE_TABLES(cp)                                                           \
-    extern const _KT_CPMAPHEADER g_CP##cp##_MapHeader;                                           \
-    extern const _KT_CUMAP g_CP##cp##_CUMap;                                                     \
-    extern const _KT_UCMAP g_CP##cp##_UCMap;                                                     \
+#define KT_DECLARE_CODEPAGE_TABLES(cp)                                                             \
+    extern const _KT_CPMAPHEADER g_CP##cp##_MapHeader;                                             \
+    extern const _KT_CUMAP g_CP##cp##_CUMap;                                                       \
+    extern const _KT_UCMAP g_CP##cp##_UCMap;                                                       \
     extern const _KT_CODEPAGE_SHORTCUTS g_CP##cp##_Shortcuts;
 
 KT_DECLARE_CODEPAGE_TABLES(874)

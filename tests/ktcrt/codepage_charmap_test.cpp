@@ -7,8 +7,8 @@ namespace {
 
 TEST(CodePageCharMap, EveryTableDrivenCodePageHasItsMap)
 {
-    for (int nCodePage : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257,
-                          1258}) {
+    for (int nCodePage :
+         {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
         SCOPED_TRACE(nCodePage);
         CKT_CharMap *pMap = CKT_CharMap::GetDefaultMapper(nCodePage);
         ASSERT_NE(nullptr, pMap);
@@ -55,7 +55,8 @@ TEST(CodePageCharMap, UnmappableCharactersBecomeTheDefaultAndEmptyStaysEmpty)
 {
     CKT_CharMap *p1252 = CKT_CharMap::GetDefaultMapper(1252);
     CKT_CharMap *p936 = CKT_CharMap::GetDefaultMapper(936);
-    CKT_ByteString bytes = p1252->m_GetByteString(p1252, CKT_WideString(L"a\x4E2D" L"b"));
+    CKT_ByteString bytes = p1252->m_GetByteString(p1252, CKT_WideString(L"a\x4E2D"
+                                                                        L"b"));
     EXPECT_TRUE(bytes == "a?b");
     CKT_WideString wide = p1252->m_GetWideString(p1252, CKT_ByteString("\x81x"));
     EXPECT_TRUE(wide == L"?x");

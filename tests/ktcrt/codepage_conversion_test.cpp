@@ -29,18 +29,29 @@ TEST(CodePageDecode, TableOfCases)
     const DecodeCase cases[] = {
         {"1252 euro", 1252, "\x80", kDefault, 1, 1, L"\x20AC"},
         {"1252 undefined byte", 1252, "\x81", kDefault, 1, 1, L"?"},
-        {"1252 undefined byte, stop", 1252, "A\x81" "B", kStop, 0, 1, L"A"},
+        {"1252 undefined byte, stop", 1252,
+         "A\x81"
+         "B",
+         kStop, 0, 1, L"A"},
         {"1252 latin letters", 1252, "caf\xE9", kStop, 1, 4, L"caf\xE9"},
         {"936 B0A1", 936, "\xB0\xA1", kStop, 1, 2, L"\x554A"},
         {"936 D6D0", 936, "\xD6\xD0", kStop, 1, 2, L"\x4E2D"},
         {"936 single-byte euro", 936, "\x80", kStop, 1, 1, L"\x20AC"},
-        {"936 mixed", 936, "a\xD6\xD0" "b", kStop, 1, 4, L"a\x4E2D" L"b"},
+        {"936 mixed", 936,
+         "a\xD6\xD0"
+         "b",
+         kStop, 1, 4,
+         L"a\x4E2D"
+         L"b"},
         {"936 undefined single byte", 936, "\xFF", kDefault, 1, 1, L"?"},
         {"936 trailing lead byte", 936, "A\xD6", kStop, 1, 1, L"A"},
         {"936 pair then trailing lead", 936, "\xD6\xD0\xB0", kDefault, 1, 2, L"\x4E2D"},
         {"932 82A0", 932, "\x82\xA0", kStop, 1, 2, L"\x3042"},
         {"932 half-width katakana", 932, "\xB1", kStop, 1, 1, L"\xFF71"},
-        {"932 bad trail takes both bytes", 932, "\x82\x20" "A", kDefault, 1, 3, L"?A"},
+        {"932 bad trail takes both bytes", 932,
+         "\x82\x20"
+         "A",
+         kDefault, 1, 3, L"?A"},
         {"932 bad trail, stop", 932, "A\x82\x20", kStop, 0, 1, L"A"},
         {"932 user-defined area unmapped", 932, "\xF0\x40", kStop, 0, 0, L""},
         {"932 user-defined area default", 932, "\xF9\xFC", kDefault, 1, 2, L"?"},
@@ -58,8 +69,7 @@ TEST(CodePageDecode, TableOfCases)
         {"utf-16le odd trailing byte", 1200, std::string("A\0B", 3), kStop, 1, 2, L"A"},
         {"utf-16le high surrogate at the end", 1200, std::string("A\0\x3D\xD8", 4), kStop, 1, 2,
          L"A"},
-        {"utf-16le lone low surrogate", 1200, std::string("\x00\xDC", 2), kStop, 1, 2,
-         L"\xDC00"},
+        {"utf-16le lone low surrogate", 1200, std::string("\x00\xDC", 2), kStop, 1, 2, L"\xDC00"},
     };
     for (const DecodeCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -73,8 +83,8 @@ TEST(CodePageDecode, TableOfCases)
         // The sizing pass agrees on both counts.
         int nSizeSrc = static_cast<int>(c.bytes.size());
         int nSize = 0;
-        EXPECT_EQ(c.nResult,
-                  KT_DecodeString(c.nCodePage, c.bytes.data(), &nSizeSrc, nullptr, &nSize, c.bStop));
+        EXPECT_EQ(c.nResult, KT_DecodeString(c.nCodePage, c.bytes.data(), &nSizeSrc, nullptr,
+                                             &nSize, c.bStop));
         EXPECT_EQ(c.nConsumed, nSizeSrc);
         EXPECT_EQ(static_cast<int>(c.expected.size()), nSize);
     }
@@ -95,11 +105,17 @@ TEST(CodePageEncode, TableOfCases)
 {
     const EncodeCase cases[] = {
         {"1252 euro", 1252, L"\x20AC", kStop, 1, 1, "\x80"},
-        {"1252 han default", 1252, L"a\x4E2D" L"b", kDefault, 1, 3, "a?b"},
-        {"1252 han, stop", 1252, L"a\x4E2D" L"b", kStop, 0, 1, "a"},
+        {"1252 han default", 1252,
+         L"a\x4E2D"
+         L"b",
+         kDefault, 1, 3, "a?b"},
+        {"1252 han, stop", 1252,
+         L"a\x4E2D"
+         L"b",
+         kStop, 0, 1, "a"},
         {"1252 beyond the header's Unicode range", 1252, L"\x10000", kDefault, 1, 1, "?"},
-        {"1252 negative character", 1252, std::wstring(1, static_cast<wchar_t>(-5)), kStop, 0,
-         0, ""},
+        {"1252 negative character", 1252, std::wstring(1, static_cast<wchar_t>(-5)), kStop, 0, 0,
+         ""},
         {"1252 no-mapping marker", 1252, L"\xFEFF", kStop, 0, 0, ""},
         {"936 D6D0", 936, L"\x4E2D", kStop, 1, 1, "\xD6\xD0"},
         {"936 euro", 936, L"\x20AC", kStop, 1, 1, "\x80"},
@@ -126,8 +142,8 @@ TEST(CodePageEncode, TableOfCases)
         EXPECT_EQ(c.expected, std::string(out.data(), nDst));
         int nSizeSrc = static_cast<int>(c.text.size());
         int nSize = -1;
-        EXPECT_EQ(c.nResult,
-                  KT_EncodeString(c.nCodePage, c.text.data(), &nSizeSrc, out.data(), &nSize, c.bStop));
+        EXPECT_EQ(c.nResult, KT_EncodeString(c.nCodePage, c.text.data(), &nSizeSrc, out.data(),
+                                             &nSize, c.bStop));
         EXPECT_EQ(c.nConsumed, nSizeSrc);
         EXPECT_EQ(static_cast<int>(c.expected.size()), nSize);
     }
@@ -208,7 +224,8 @@ TEST(CodePageDecode, StopsWhenTheOutputIsFullAtEveryAlignment)
 
 TEST(CodePageEncode, WritesOnlyWholeCharactersWithinTheCapacity)
 {
-    const std::wstring text = L"A\x4E2D" L"B";
+    const std::wstring text = L"A\x4E2D"
+                              L"B";
     struct Row
     {
         int nCap;
@@ -216,10 +233,12 @@ TEST(CodePageEncode, WritesOnlyWholeCharactersWithinTheCapacity)
         std::string expected;
     };
     const Row rows[] = {
-        {1, 1, "A"},           // full after 'A'
-        {2, 1, "A"},           // the han character's two bytes do not fit
-        {3, 2, "A\xD6\xD0"},   // full after the han character
-        {8, 3, "A\xD6\xD0" "B"},
+        {1, 1, "A"},         // full after 'A'
+        {2, 1, "A"},         // the han character's two bytes do not fit
+        {3, 2, "A\xD6\xD0"}, // full after the han character
+        {8, 3,
+         "A\xD6\xD0"
+         "B"},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.nCap);
@@ -246,11 +265,17 @@ TEST(Utf8Decode, TableOfCases)
 {
     const Utf8DecodeCase cases[] = {
         {"stray continuation", "\x41\x80\x42", 8, 1, L"A"},
-        {"0xFE stops", "A\xFE" "B", 8, 1, L"A"},
+        {"0xFE stops",
+         "A\xFE"
+         "B",
+         8, 1, L"A"},
         {"three and four bytes", "\xE2\x82\xAC\xF0\x9F\x98\x80", 8, 7, L"\x20AC\x1F600"},
         {"six-byte form", "\xFD\xBF\xBF\xBF\xBF\xBF", 8, 6, L"\x7FFFFFFF"},
         {"sequence cut off at the end", "A\xE2\x82", 8, 1, L"A"},
-        {"abandoned sequence", "\xC3" "A", 8, 2, L"A"},
+        {"abandoned sequence",
+         "\xC3"
+         "A",
+         8, 2, L"A"},
         {"capacity reached", "AB\xC3\xA9", 2, 2, L"AB"},
         {"capacity reached inside multibyte text", "\xC3\xA9\xC3\xA9", 1, 2, L"\xE9"},
     };
@@ -314,7 +339,10 @@ TEST(Utf8Check, TableOfCases)
         {"stray continuation", "\x41\x80", false, 0},
         {"single bytes only", "AB", true, 0},
         {"sequence cut off by the end", "\xC3\xA9\xE2\x82", true, 2},
-        {"lead byte interrupted", "\xC3" "A", false, 0},
+        {"lead byte interrupted",
+         "\xC3"
+         "A",
+         false, 0},
         {"0xFF", "\xC3\xA9\xFF", false, 2},
         {"four-byte sequence", "\xF0\x9F\x98\x80!", true, 4},
     };

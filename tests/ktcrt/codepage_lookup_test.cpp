@@ -177,12 +177,12 @@ TEST(CodePageObjects, LookupsInBothDirections)
         wchar_t wUnicode; // 0xFEFF: no mapping
     };
     const Row rows[] = {
-        {p936, 0xD6D0, 0x4E2D},  {p936, 0xB0A1, 0x554A}, {p936, 0x80, 0x20AC},
-        {p936, 0xD6, 0xFEFF},    // a lead byte alone
-        {p936, 0xFF, 0xFEFF},    // undefined single byte
-        {p936, 0xFE50, 0xFEFF},  // above the maximum character code
-        {p936, 0x4142, 0x41},    // high byte is no lead byte: its single-byte value
-        {p1252, 0x80, 0x20AC},   {p1252, 0x81, 0xFEFF},   {p1252, 0x100, 0xFEFF},
+        {p936, 0xD6D0, 0x4E2D}, {p936, 0xB0A1, 0x554A}, {p936, 0x80, 0x20AC},
+        {p936, 0xD6, 0xFEFF},   // a lead byte alone
+        {p936, 0xFF, 0xFEFF},   // undefined single byte
+        {p936, 0xFE50, 0xFEFF}, // above the maximum character code
+        {p936, 0x4142, 0x41},   // high byte is no lead byte: its single-byte value
+        {p1252, 0x80, 0x20AC},  {p1252, 0x81, 0xFEFF},  {p1252, 0x100, 0xFEFF},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.wCode);

@@ -33,8 +33,8 @@ uint32_t DecodeOne(int nCodePage, const unsigned char *pBytes, int nLen)
     wchar_t out[4] = {};
     int nSrc = nLen;
     int nDst = 4;
-    const int nResult = KT_DecodeString(nCodePage, reinterpret_cast<const char *>(pBytes), &nSrc,
-                                        out, &nDst, true);
+    const int nResult =
+        KT_DecodeString(nCodePage, reinterpret_cast<const char *>(pBytes), &nSrc, out, &nDst, true);
     if (nResult == 0) {
         EXPECT_EQ(0, nSrc);
         EXPECT_EQ(0, nDst);
@@ -125,9 +125,11 @@ TEST(CodePageReference, EveryEncodableValueMatchesTheReferenceAndRoundTrips)
             }
             ++nEncodable;
             ASSERT_EQ(code, pCP->GetCharcode(static_cast<wchar_t>(u))) << "U+" << u;
-            const unsigned char bytes[2] = {static_cast<unsigned char>(code > 0xFF ? code >> 8 : code),
-                                            static_cast<unsigned char>(code & 0xFF)};
-            ASSERT_EQ(static_cast<uint32_t>(u), DecodeOne(ref.nCodePage, bytes, code > 0xFF ? 2 : 1))
+            const unsigned char bytes[2] = {
+                static_cast<unsigned char>(code > 0xFF ? code >> 8 : code),
+                static_cast<unsigned char>(code & 0xFF)};
+            ASSERT_EQ(static_cast<uint32_t>(u),
+                      DecodeOne(ref.nCodePage, bytes, code > 0xFF ? 2 : 1))
                 << "U+" << u << " encoded as " << code;
         }
         EXPECT_EQ(ref.nEncodable, nEncodable);
