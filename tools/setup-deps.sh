@@ -3,7 +3,7 @@
 UPDATER_PACKAGES=(
     cmake ninja-build g++ make pkg-config python3 xz-utils lzma-alone
     qtbase5-dev qtbase5-dev-tools libqt5network5
-    libgtest-dev libgmock-dev liblzma-dev
+    libgtest-dev libgmock-dev liblzma-dev libbenchmark-dev
     xvfb xauth xdotool x11-utils nginx-light curl
 )
 

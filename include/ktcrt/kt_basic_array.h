@@ -62,12 +62,14 @@ class CKT_ArrayTemplate : public CKT_BasicArray
 public:
     explicit CKT_ArrayTemplate(_IKT_Allocator *pAllocator = nullptr)
         : CKT_BasicArray(sizeof(T), pAllocator)
-    {
-    }
+    {}
 
     int GetSize() const { return m_nSize; }
     int GetUpperBound() const { return m_nSize - 1; }
-    bool SetSize(int nNewSize, int nGrowBy = -1) { return CKT_BasicArray::SetSize(nNewSize, nGrowBy); }
+    bool SetSize(int nNewSize, int nGrowBy = -1)
+    {
+        return CKT_BasicArray::SetSize(nNewSize, nGrowBy);
+    }
     void RemoveAll() { SetSize(0); }
 
     // Requires: 0 <= nIndex < GetSize().
@@ -140,8 +142,7 @@ class CKT_ObjectArray : public CKT_BasicArray
 public:
     explicit CKT_ObjectArray(_IKT_Allocator *pAllocator = nullptr)
         : CKT_BasicArray(sizeof(T), pAllocator)
-    {
-    }
+    {}
     ~CKT_ObjectArray() { RemoveAll(); }
 
     int GetSize() const { return m_nSize; }

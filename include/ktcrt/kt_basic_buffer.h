@@ -25,7 +25,10 @@ public:
     // Makes room for add_size more bytes than are in use, by the growth rule.
     bool ExpandBuf(size_t add_size);
     bool AppendBlock(const void *pBuf, size_t size);
-    bool AppendString(const CKT_ByteStringC &str) { return AppendBlock(str.GetPtr(), str.GetLength()); }
+    bool AppendString(const CKT_ByteStringC &str)
+    {
+        return AppendBlock(str.GetPtr(), str.GetLength());
+    }
     bool AppendByte(KT_BYTE byte)
     {
         if (m_DataSize < m_AllocSize) {

@@ -24,8 +24,8 @@ struct _KTMEM_SystemMgr
     void *(*Alloc)(_KTMEM_SystemMgr *pMgr, size_t size, int flags);
     void *(*AllocDebug)(_KTMEM_SystemMgr *pMgr, size_t size, int flags, const char *file, int line);
     void *(*Realloc)(_KTMEM_SystemMgr *pMgr, void *p, size_t size, int flags);
-    void *(*ReallocDebug)(_KTMEM_SystemMgr *pMgr, void *p, size_t size, int flags,
-                          const char *file, int line);
+    void *(*ReallocDebug)(_KTMEM_SystemMgr *pMgr, void *p, size_t size, int flags, const char *file,
+                          int line);
     // Movable-handle locking for layers that hand out handles instead of addresses; the
     // manager never calls them and the C-library layer leaves them null.
     void *(*Lock)(_KTMEM_SystemMgr *pMgr, void *handle);
@@ -45,8 +45,8 @@ extern _KTMEM_SystemMgr g_CRTSystemMgr;
 struct _KTMEM_Debugger
 {
     void (*OnAlloc)(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags);
-    void (*OnAllocDebug)(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags,
-                         const char *file, int line);
+    void (*OnAllocDebug)(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags, const char *file,
+                         int line);
     void (*OnRealloc)(_KTMEM_ZandroMgr *pMgr, void *pOld, void *p, size_t size, int flags);
     void (*OnReallocDebug)(_KTMEM_ZandroMgr *pMgr, void *pOld, void *p, size_t size, int flags,
                            const char *file, int line);
@@ -114,8 +114,8 @@ extern _KTMEM_ZandroMgr *g_pDefZandroMgr;
 void *KTMEM_Alloc(_KTMEM_ZandroMgr *pMgr, size_t size, int flags);
 void *KTMEM_AllocDebug(_KTMEM_ZandroMgr *pMgr, size_t size, int flags, const char *file, int line);
 void *KTMEM_Realloc(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags);
-void *KTMEM_ReallocDebug(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags,
-                         const char *file, int line);
+void *KTMEM_ReallocDebug(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags, const char *file,
+                         int line);
 // Nothing for null; otherwise the debugger is told first, then the system layer frees.
 void KTMEM_Free(_KTMEM_ZandroMgr *pMgr, void *p, int flags);
 
@@ -187,6 +187,8 @@ public:
 // Objects that remember the allocator they came from in their first word, so that a plain
 // delete returns them there. Requires: derived classes stay non-polymorphic (a vtable pointer
 // would take the first word) and such objects are only created with the allocator forms of new.
+// Derived constructors should pass the same allocator on to CKT_AllocObject(pAllocator): the
+// compiler may treat what operator new stored as dead once construction begins.
 class CKT_AllocObject
 {
 public:
@@ -202,7 +204,8 @@ public:
     _IKT_Allocator *GetAllocator() const { return m_pAllocator; }
 
 protected:
-    // Left uninitialised on purpose: operator new has already stored the allocator here.
+    explicit CKT_AllocObject(_IKT_Allocator *pAllocator) : m_pAllocator(pAllocator) {}
+    // Leaves the word operator new wrote; see above for why the other form is preferred.
     CKT_AllocObject() {}
     _IKT_Allocator *m_pAllocator;
 };

@@ -62,12 +62,10 @@ public:
     CKT_ByteStringC(const char *ptr)
         : m_Ptr(reinterpret_cast<const KT_BYTE *>(ptr)),
           m_Length(ptr ? static_cast<int>(strlen(ptr)) : 0)
-    {
-    }
+    {}
     CKT_ByteStringC(const char *ptr, int len)
         : m_Ptr(reinterpret_cast<const KT_BYTE *>(ptr)), m_Length(ptr ? len : 0)
-    {
-    }
+    {}
     CKT_ByteStringC(const KT_BYTE *ptr, int len) : m_Ptr(ptr), m_Length(ptr ? len : 0) {}
     // Points into the string's block; null and length 0 when the string is empty.
     CKT_ByteStringC(const CKT_ByteString &src);
@@ -89,7 +87,7 @@ public:
     bool operator==(const CKT_ByteStringC &other) const
     {
         return m_Length == other.m_Length &&
-               (m_Length == 0 || memcmp(m_Ptr, other.m_Ptr, m_Length) == 0);
+               (m_Length <= 0 || memcmp(m_Ptr, other.m_Ptr, static_cast<size_t>(m_Length)) == 0);
     }
     bool operator!=(const CKT_ByteStringC &other) const { return !(*this == other); }
 
@@ -105,8 +103,7 @@ public:
     CKT_WideStringC() : m_Ptr(nullptr), m_Length(0) {}
     CKT_WideStringC(const wchar_t *ptr)
         : m_Ptr(ptr), m_Length(ptr ? static_cast<int>(wcslen(ptr)) : 0)
-    {
-    }
+    {}
     CKT_WideStringC(const wchar_t *ptr, int len) : m_Ptr(ptr), m_Length(ptr ? len : 0) {}
     CKT_WideStringC(const CKT_WideString &src);
 
@@ -125,7 +122,7 @@ public:
     bool operator==(const CKT_WideStringC &other) const
     {
         return m_Length == other.m_Length &&
-               (m_Length == 0 || wmemcmp(m_Ptr, other.m_Ptr, m_Length) == 0);
+               (m_Length <= 0 || wmemcmp(m_Ptr, other.m_Ptr, static_cast<size_t>(m_Length)) == 0);
     }
     bool operator!=(const CKT_WideStringC &other) const { return !(*this == other); }
 
@@ -253,14 +250,14 @@ protected:
     void AllocCopy(CKT_ByteString &dest, int nCopyLen, int nCopyIndex) const;
     bool AllocBeforeWrite(int nLen);
     void AssignCopy(int nSrcLen, const char *lpszSrcData);
-    void ConcatCopy(int nSrc1Len, const char *lpszSrc1Data, int nSrc2Len,
-                    const char *lpszSrc2Data);
+    void ConcatCopy(int nSrc1Len, const char *lpszSrc1Data, int nSrc2Len, const char *lpszSrc2Data);
     void ConcatInPlace(int nSrcLen, const char *lpszSrcData);
     void CopyBeforeWrite();
 
     CKT_StringData *m_pData;
 
     friend class CKT_ByteStringC;
+    friend struct KT_StringAccess;
 };
 
 CKT_ByteString operator+(const CKT_ByteStringC &str1, const CKT_ByteStringC &str2);
@@ -387,6 +384,7 @@ protected:
     CKT_StringDataW *m_pData;
 
     friend class CKT_WideStringC;
+    friend struct KT_StringAccess;
 };
 
 CKT_WideString operator+(const CKT_WideStringC &str1, const CKT_WideStringC &str2);

@@ -16,8 +16,7 @@ class CKT_UTF8Decoder
 public:
     explicit CKT_UTF8Decoder(_IKT_Allocator *pAllocator = nullptr)
         : m_PendingBytes(0), m_PendingChar(0), m_Buffer(pAllocator)
-    {
-    }
+    {}
 
     // Forgets the decoded text and any pending sequence.
     void Clear();

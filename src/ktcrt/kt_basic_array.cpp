@@ -13,8 +13,7 @@ const int kMaxArrayBytes = 0x10000000;
 CKT_BasicArray::CKT_BasicArray(int unitSize, _IKT_Allocator *pAllocator)
     : m_pAllocator(pAllocator), m_pData(nullptr), m_nSize(0), m_nMaxSize(0), m_nGrowBy(0),
       m_nUnitSize(static_cast<unsigned>(unitSize) > 0x10000000u ? 4 : unitSize)
-{
-}
+{}
 
 CKT_BasicArray::~CKT_BasicArray()
 {
@@ -102,7 +101,8 @@ bool CKT_BasicArray::Append(const CKT_BasicArray &src)
     if (&src == this)
         return InsertAt(m_nSize, &src);
     int nOldSize = m_nSize;
-    if (static_cast<int64_t>(nOldSize) + src.m_nSize > INT32_MAX || !SetSize(nOldSize + src.m_nSize))
+    if (static_cast<int64_t>(nOldSize) + src.m_nSize > INT32_MAX ||
+        !SetSize(nOldSize + src.m_nSize))
         return false;
     memcpy(m_pData + static_cast<size_t>(nOldSize) * m_nUnitSize, src.m_pData,
            static_cast<size_t>(src.m_nSize) * m_nUnitSize);

@@ -75,8 +75,7 @@ const char *KT_strstr(const char *str1, int len1, const char *str2, int len2)
 
 CKT_ByteStringC::CKT_ByteStringC(const CKT_ByteString &src)
     : m_Ptr(src.GetPtr()), m_Length(src.GetLength())
-{
-}
+{}
 
 CKT_ByteStringC CKT_ByteStringC::Mid(int index, int count) const
 {
@@ -101,21 +100,18 @@ CKT_ByteString::CKT_ByteString(const char *ptr, int len) : m_pData(nullptr)
 
 CKT_ByteString::CKT_ByteString(const KT_BYTE *ptr, int len)
     : CKT_ByteString(reinterpret_cast<const char *>(ptr), len)
-{
-}
+{}
 
 CKT_ByteString::CKT_ByteString(char ch) : m_pData(Core::NewCopy(&ch, 1)) {}
 
 CKT_ByteString::CKT_ByteString(const CKT_ByteStringC &view)
     : m_pData(Core::NewCopy(view.GetCStr(), view.GetLength()))
-{
-}
+{}
 
 CKT_ByteString::CKT_ByteString(const CKT_ByteStringC &first, const CKT_ByteStringC &second)
     : m_pData(Core::ConcatCopy(first.GetLength(), first.GetCStr(), second.GetLength(),
                                second.GetCStr()))
-{
-}
+{}
 
 CKT_ByteString::~CKT_ByteString()
 {
@@ -231,7 +227,7 @@ int CKT_ByteString::Compare(const CKT_ByteStringC &str) const
     int nLen = GetLength();
     int nOtherLen = str.GetLength();
     int nMin = nLen < nOtherLen ? nLen : nOtherLen;
-    int result = nMin ? memcmp(GetPtr(), str.GetPtr(), static_cast<size_t>(nMin)) : 0;
+    int result = nMin > 0 ? memcmp(GetPtr(), str.GetPtr(), static_cast<size_t>(nMin)) : 0;
     if (result)
         return result < 0 ? -1 : 1;
     if (nLen == nOtherLen)
@@ -349,8 +345,7 @@ int CKT_ByteString::Replace(const CKT_ByteStringC &lpszOld, const CKT_ByteString
     int nOldLen = lpszOld.GetLength();
     if (nLen == 0 || nOldLen == 0)
         return 0;
-    int nCount =
-        Core::CountOccurrences(GetCStr(), nLen, lpszOld.GetCStr(), nOldLen, SearchBytes);
+    int nCount = Core::CountOccurrences(GetCStr(), nLen, lpszOld.GetCStr(), nOldLen, SearchBytes);
     if (nCount == 0)
         return 0;
     int nNewLen = Core::ReplacedLength(nLen, nOldLen, lpszNew.GetLength(), nCount);

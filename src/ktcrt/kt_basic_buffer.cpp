@@ -11,8 +11,7 @@ const size_t kMaxBufferBytes = 0x7FFFFFFF;
 
 CKT_BinaryBuf::CKT_BinaryBuf(_IKT_Allocator *pAllocator)
     : m_AllocStep(0), m_pBuffer(nullptr), m_DataSize(0), m_AllocSize(0), m_pAllocator(pAllocator)
-{
-}
+{}
 
 CKT_BinaryBuf::~CKT_BinaryBuf()
 {

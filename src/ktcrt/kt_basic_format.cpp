@@ -6,6 +6,7 @@
 // reading of the size prefixes where the two could part.
 #include "kt_basic_string.h"
 
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -65,12 +66,11 @@ bool IsDigit(C c)
     return c >= '0' && c <= '9';
 }
 
-enum SizePrefix
-{
+enum SizePrefix {
     kSizeDefault,
-    kSizeShort,    // h, hh
-    kSizeLong,     // l
-    kSizeLongLong, // ll, I64, j, z, t (all 64-bit here)
+    kSizeShort,     // h, hh
+    kSizeLong,      // l
+    kSizeLongLong,  // ll, I64, j, z, t (all 64-bit here)
     kSizeLongDouble // L
 };
 
@@ -198,8 +198,8 @@ int64_t EstimateLength(const C **pFormat, va_list argList, bool *pHasI64)
                 size == kSizeLongDouble ? va_arg(args, long double) : va_arg(args, double);
             if (nWidthPrec <= 100) {
                 char scratch[256];
-                int nLen = snprintf(scratch, sizeof(scratch), "%*.*Lf", nWidth, nPrecision + 6,
-                                    value);
+                int nLen =
+                    snprintf(scratch, sizeof(scratch), "%*.*Lf", nWidth, nPrecision + 6, value);
                 nMaxLen += nLen > 0 ? nLen : 0;
             } else {
                 nMaxLen += nWidthPrec + 128;
@@ -237,10 +237,10 @@ C *TranslateI64(const C *format)
     if (!out)
         return nullptr;
     C *q = out;
-    bool bInSpec = false;
+    bool bInDirective = false;
     for (const C *p = format; *p;) {
-        if (!bInSpec) {
-            bInSpec = *p == '%' && p[1] != '%';
+        if (!bInDirective) {
+            bInDirective = *p == '%' && p[1] != '%';
             if (*p == '%' && p[1] == '%')
                 *q++ = *p++;
             *q++ = *p++;
@@ -252,11 +252,11 @@ C *TranslateI64(const C *format)
             p += 3;
             continue;
         }
-        // The conversion letter ends the specification.
+        // The conversion letter ends the directive.
         if ((*p >= 'a' && *p <= 'z' && *p != 'h' && *p != 'l' && *p != 'j' && *p != 'z' &&
              *p != 't') ||
             (*p >= 'A' && *p <= 'Z' && *p != 'I' && *p != 'L'))
-            bInSpec = false;
+            bInDirective = false;
         *q++ = *p++;
     }
     *q = 0;
@@ -274,17 +274,22 @@ void FormatInto(S &str, const C *lpszFormat, va_list argList)
     C *translated = bHasI64 && format == lpszFormat ? TranslateI64(format) : nullptr;
     if (translated)
         format = translated;
-    if (nMaxLen > kMaxEstimate && Traits::ReportsNeededLength()) {
-        va_list args;
-        va_copy(args, argList);
-        int nNeeded = Traits::Print(nullptr, 0, format, args);
-        va_end(args);
-        nMaxLen = nNeeded > 0 ? nNeeded : 0;
+    if (nMaxLen > kMaxEstimate) {
+        if (Traits::ReportsNeededLength()) {
+            va_list args;
+            va_copy(args, argList);
+            int nNeeded = Traits::Print(nullptr, 0, format, args);
+            va_end(args);
+            nMaxLen = nNeeded > 0 ? nNeeded : 0;
+        } else {
+            // The wide formatter cannot tell the size it needs; start lower and grow below.
+            nMaxLen = kMaxEstimate;
+        }
     }
     // The estimate is an upper bound for ordinary arguments; should the C library still need
-    // more (very long float text), the block is grown once more and the output redone, so the
-    // result is never cut short.
-    for (int nAttempt = 0; nAttempt < 4; nAttempt++) {
+    // more (very long float text), the block is grown and the output redone, so the result is
+    // never cut short. Text the locale cannot encode fails the same at any size.
+    for (int nAttempt = 0; nAttempt < 8; nAttempt++) {
         if (nMaxLen > INT32_MAX - 1)
             break;
         C *buf = str.GetBuffer(static_cast<int>(nMaxLen));
@@ -292,6 +297,7 @@ void FormatInto(S &str, const C *lpszFormat, va_list argList)
             break;
         va_list args;
         va_copy(args, argList);
+        errno = 0;
         int nWritten = Traits::Print(buf, static_cast<size_t>(nMaxLen) + 1, format, args);
         va_end(args);
         if (nWritten >= 0 && nWritten <= nMaxLen)
@@ -299,10 +305,10 @@ void FormatInto(S &str, const C *lpszFormat, va_list argList)
         buf[0] = 0;
         if (nWritten > nMaxLen)
             nMaxLen = nWritten;
-        else if (nMaxLen < kMaxEstimate)
-            nMaxLen = nMaxLen * 2 + 256;
-        else
+        else if (errno == EILSEQ)
             break;
+        else
+            nMaxLen = nMaxLen * 2 + 256;
     }
     str.ReleaseBuffer(-1);
     KTMEM_DefaultFree(translated, 0);

@@ -167,11 +167,10 @@ void *KTMEM_Realloc(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags)
     return pNew;
 }
 
-void *KTMEM_ReallocDebug(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags,
-                         const char *file, int line)
+void *KTMEM_ReallocDebug(_KTMEM_ZandroMgr *pMgr, void *p, size_t size, int flags, const char *file,
+                         int line)
 {
-    void *pNew =
-        pMgr->m_pSystemMgr->ReallocDebug(pMgr->m_pSystemMgr, p, size, flags, file, line);
+    void *pNew = pMgr->m_pSystemMgr->ReallocDebug(pMgr->m_pSystemMgr, p, size, flags, file, line);
     if (pMgr->m_pDebugger)
         pMgr->m_pDebugger->OnReallocDebug(pMgr, p, pNew, size, flags, file, line);
     if (!pNew && !(flags & KTMEM_NONLEAVE))
@@ -257,8 +256,7 @@ int KTMEM_PurgeMgr(_KTMEM_ZandroMgr *pMgr)
 
 int KTMEM_CollectAll(_KTMEM_ZandroMgr *pMgr)
 {
-    return pMgr->m_pSystemMgr->CollectAll ? pMgr->m_pSystemMgr->CollectAll(pMgr->m_pSystemMgr)
-                                          : 0;
+    return pMgr->m_pSystemMgr->CollectAll ? pMgr->m_pSystemMgr->CollectAll(pMgr->m_pSystemMgr) : 0;
 }
 
 bool KTMEM_RegisterCache(_KTMEM_ZandroMgr *pMgr, _KTMEM_Cache *pCache)

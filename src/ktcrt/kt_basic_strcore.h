@@ -254,6 +254,21 @@ public:
         return p;
     }
 
+    // Trims an unshared block's capacity to its length, for producers that fill a block sized
+    // by an upper bound. The block stays as it was when the smaller request fails.
+    static void FitToLength(Data *&m_pData)
+    {
+        if (!m_pData || m_pData->m_nRefCount > 1 ||
+            m_pData->m_nAllocLength == m_pData->m_nDataLength)
+            return;
+        size_t units = static_cast<size_t>(m_pData->m_nDataLength) + 1 + 12 / sizeof(C);
+        void *p = KTMEM_DefaultRealloc2(m_pData, units, sizeof(C), KTMEM_NONLEAVE);
+        if (!p)
+            return;
+        m_pData = static_cast<Data *>(p);
+        m_pData->m_nAllocLength = m_pData->m_nDataLength;
+    }
+
     static void Reserve(Data *&m_pData, int len)
     {
         GetBuffer(m_pData, len);
@@ -275,7 +290,8 @@ public:
         KTASSERT(m_pData != NULL);
         KTASSERT(nIndex >= 0);
         KTASSERT(nIndex < m_pData->m_nDataLength);
-        return m_pData->m_String[nIndex];
+        const C *s = m_pData->m_String;
+        return s[nIndex];
     }
 
     // Mid with clamped arguments: the whole text shares the block, an empty part is null.
@@ -328,20 +344,25 @@ public:
 
     static int Insert(Data *&m_pData, int nIndex, C ch)
     {
-        CopyBeforeWrite(m_pData);
         int nLen = Length(m_pData);
         if (nIndex < 0)
             nIndex = 0;
         if (nIndex > nLen)
             nIndex = nLen;
-        if (!m_pData || m_pData->m_nAllocLength < nLen + 1) {
+        if (!m_pData || m_pData->m_nRefCount > 1 || m_pData->m_nAllocLength < nLen + 1) {
+            // A shared or full block is replaced by one of exactly the new length, built
+            // around the gap in a single copy.
             Data *pOld = m_pData;
             m_pData = Alloc(nLen + 1);
-            if (m_pData && pOld)
-                Copy(Chars(m_pData), Chars(pOld), nLen);
+            if (m_pData && pOld) {
+                Copy(Chars(m_pData), Chars(pOld), nIndex);
+                Copy(Chars(m_pData) + nIndex + 1, Chars(pOld) + nIndex, nLen - nIndex);
+            }
             Release(pOld);
             if (!m_pData)
                 return 0;
+            Chars(m_pData)[nIndex] = ch;
+            return nLen + 1;
         }
         C *s = Chars(m_pData);
         Copy(s + nIndex + 1, s + nIndex, nLen - nIndex + 1);
@@ -435,8 +456,7 @@ public:
 
     // Counts the non-overlapping occurrences found by search(text, textLen, pattern, patLen).
     template <class Search>
-    static int CountOccurrences(const C *text, int textLen, const C *pat, int patLen,
-                                Search search)
+    static int CountOccurrences(const C *text, int textLen, const C *pat, int patLen, Search search)
     {
         int nCount = 0;
         const C *p = text;
@@ -479,6 +499,13 @@ public:
         int64_t nNew = nLen + static_cast<int64_t>(repLen - patLen) * nCount;
         return nNew > INT32_MAX ? -1 : static_cast<int>(nNew);
     }
+};
+
+// The library's own producers reach the block of a string they are building through this.
+struct KT_StringAccess
+{
+    static CKT_StringData *&Block(CKT_ByteString &str) { return str.m_pData; }
+    static CKT_StringDataW *&Block(CKT_WideString &str) { return str.m_pData; }
 };
 
 #endif // KTCRT_KT_BASIC_STRCORE_H

@@ -1,6 +1,8 @@
 // UTF-8 and UTF-16LE conversion of strings, the streaming codecs and the default character map.
 #include "kt_basic_utf.h"
 
+#include "kt_basic_strcore.h"
+
 #include <stdlib.h>
 
 namespace {
@@ -83,55 +85,81 @@ inline bool IsContinuation(KT_BYTE b)
     return (b & 0xC0) == 0x80;
 }
 
+// By sequence length: which bits of the next three bytes (little-endian above the lead byte)
+// must read 10xxxxxx, the value they must have (never met for length 0), the mask of the lead
+// byte's payload and how far the assembled bits are shifted down.
+const KT_UINT32 kContinuationMask[5] = {0, 0, 0xC000, 0xC0C000, 0xC0C0C000};
+const KT_UINT32 kContinuationValue[5] = {1, 0, 0x8000, 0x808000, 0x80808000};
+const KT_UINT32 kLeadPayload[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+const KT_UINT32 kShift[5] = {0, 18, 12, 6, 0};
+
+// Length of the well-formed sequence a lead byte starts (1 to 4), 0 for bytes that cannot start
+// one here (continuation bytes, F8 and above). Arithmetic rather than a table keeps the load off
+// the loop's critical path.
+inline KT_UINT32 SequenceLength(KT_UINT32 b)
+{
+    KT_UINT32 n = 1 + (b >= 0xC0) + (b >= 0xE0) + (b >= 0xF0);
+    bool bValid = (b < 0x80) | ((b >= 0xC0) & (b < 0xF8));
+    return bValid ? n : 0;
+}
+
 // Decodes len bytes into out (room for len characters) and returns the characters written.
-// Whole well-formed sequences take a shortcut; everything else goes through the state machine,
-// so the result is the same as feeding the decoder byte by byte.
+// While at least eight bytes remain, runs of ASCII go eight at a time and well-formed sequences
+// of up to four bytes are decoded without branching on their length; anything else goes
+// through the state machine one byte at a time, so the result is the same as feeding the
+// decoder byte by byte.
 int DecodeUTF8(const KT_BYTE *src, int len, wchar_t *out)
 {
     const KT_BYTE *p = src;
     const KT_BYTE *pEnd = src + len;
+    const KT_BYTE *pFastEnd = len >= 8 ? pEnd - 7 : src;
     wchar_t *q = out;
     KT_UINT32 pending = 0;
     KT_UINT32 partial = 0;
     while (p < pEnd) {
         if (pending == 0) {
-            while (pEnd - p >= 8) {
-                uint64_t block;
-                memcpy(&block, p, 8);
-                if (block & 0x8080808080808080ull)
+            while (p < pFastEnd) {
+                KT_UINT32 b = p[0];
+                if (b < 0x80) {
+                    KT_UINT32 word;
+                    memcpy(&word, p, 4);
+                    if ((word & 0x80808080u) == 0) {
+                        q[0] = static_cast<wchar_t>(b);
+                        q[1] = static_cast<wchar_t>(p[1]);
+                        q[2] = static_cast<wchar_t>(p[2]);
+                        q[3] = static_cast<wchar_t>(p[3]);
+                        q += 4;
+                        p += 4;
+                        continue;
+                    }
+                    *q++ = static_cast<wchar_t>(b);
+                    p++;
+                    continue;
+                }
+                KT_UINT32 c1 = p[1] ^ 0x80;
+                if (b < 0xE0) {
+                    if (b < 0xC0 || c1 > 0x3F)
+                        break;
+                    *q++ = static_cast<wchar_t>((b & 0x1F) << 6 | c1);
+                    p += 2;
+                    continue;
+                }
+                KT_UINT32 c2 = p[2] ^ 0x80;
+                if (b < 0xF0) {
+                    if ((c1 | c2) > 0x3F)
+                        break;
+                    *q++ = static_cast<wchar_t>((b & 0x0F) << 12 | c1 << 6 | c2);
+                    p += 3;
+                    continue;
+                }
+                KT_UINT32 c3 = p[3] ^ 0x80;
+                if (b >= 0xF8 || (c1 | c2 | c3) > 0x3F)
                     break;
-                for (int i = 0; i < 8; i++)
-                    q[i] = p[i];
-                p += 8;
-                q += 8;
+                *q++ = static_cast<wchar_t>((b & 0x07) << 18 | c1 << 12 | c2 << 6 | c3);
+                p += 4;
             }
             if (p >= pEnd)
                 break;
-            KT_BYTE b = *p;
-            if (b < 0x80) {
-                *q++ = b;
-                p++;
-                continue;
-            }
-            if (b >= 0xC0 && b < 0xE0 && pEnd - p >= 2 && IsContinuation(p[1])) {
-                *q++ = static_cast<wchar_t>(((b & 0x1F) << 6) | (p[1] & 0x3F));
-                p += 2;
-                continue;
-            }
-            if (b >= 0xE0 && b < 0xF0 && pEnd - p >= 3 && IsContinuation(p[1]) &&
-                IsContinuation(p[2])) {
-                *q++ = static_cast<wchar_t>(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) |
-                                            (p[2] & 0x3F));
-                p += 3;
-                continue;
-            }
-            if (b >= 0xF0 && b < 0xF8 && pEnd - p >= 4 && IsContinuation(p[1]) &&
-                IsContinuation(p[2]) && IsContinuation(p[3])) {
-                *q++ = static_cast<wchar_t>(((b & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
-                                            ((p[2] & 0x3F) << 6) | (p[3] & 0x3F));
-                p += 4;
-                continue;
-            }
         }
         KT_UINT32 ch;
         if (DecodeStep(pending, partial, *p++, &ch))
@@ -158,15 +186,15 @@ CKT_WideString CRTMap_GetWideString(CKT_CharMap *, const CKT_ByteString &bstr)
 CKT_ByteString CRTMap_GetByteString(CKT_CharMap *, const CKT_WideString &wstr)
 {
     CKT_ByteString result;
-    int n = KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), nullptr, 0,
-                                      nullptr, nullptr);
+    int n = KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), nullptr, 0, nullptr,
+                                      nullptr);
     if (n <= 0)
         return result;
     char *buf = result.GetBuffer(n);
     if (!buf)
         return result;
-    int written = KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), buf, n,
-                                            nullptr, nullptr);
+    int written =
+        KTSYS_WideCharToMultiByte(0, 0, wstr.GetCStr(), wstr.GetLength(), buf, n, nullptr, nullptr);
     result.ReleaseBuffer(written > 0 && written <= n ? written : 0);
     return result;
 }
@@ -274,27 +302,43 @@ void CKT_UTF8Encoder::GetResult(CKT_ByteStringL &result, _IKT_Allocator *pAlloca
 
 namespace {
 
-// Bytes the UTF-8 form of the text needs; -1 when it would not fit an int32.
+// Bytes the UTF-8 form of the text needs. Branch-free per character so the loop vectorises.
 int64_t UTF8Size(const wchar_t *s, int len)
 {
     int64_t n = 0;
-    for (int i = 0; i < len; i++)
-        n += EncodedLength(s[i]);
+    for (int i = 0; i < len; i++) {
+        KT_UINT32 c = static_cast<KT_UINT32>(s[i]);
+        KT_UINT32 bytes =
+            1u + (c > 0x7F) + (c >= 0x800) + (c >= 0x10000) + (c >= 0x200000) + (c >= 0x4000000);
+        n += c > 0x7FFFFFFF ? 0 : bytes;
+    }
     return n;
 }
 
-void EncodeInto(const wchar_t *s, int len, KT_BYTE *out)
+// Writes the UTF-8 form of the text into out, which has room for it, and returns the end.
+KT_BYTE *EncodeInto(const wchar_t *s, int len, KT_BYTE *out)
 {
-    for (int i = 0; i < len; i++) {
-        KT_UINT32 c = static_cast<KT_UINT32>(s[i]);
-        if (c <= 0x7F) {
+    for (const wchar_t *pEnd = s + len; s < pEnd; s++) {
+        KT_UINT32 c = static_cast<KT_UINT32>(*s);
+        if (c < 0x80) {
             *out++ = static_cast<KT_BYTE>(c);
-            continue;
+        } else if (c < 0x800) {
+            out[0] = static_cast<KT_BYTE>(0xC0 | (c >> 6));
+            out[1] = static_cast<KT_BYTE>(0x80 | (c & 0x3F));
+            out += 2;
+        } else if (c < 0x10000) {
+            out[0] = static_cast<KT_BYTE>(0xE0 | (c >> 12));
+            out[1] = static_cast<KT_BYTE>(0x80 | ((c >> 6) & 0x3F));
+            out[2] = static_cast<KT_BYTE>(0x80 | (c & 0x3F));
+            out += 3;
+        } else {
+            int n = EncodedLength(*s);
+            if (n > 0)
+                EncodeChar(*s, n, out);
+            out += n;
         }
-        int n = EncodedLength(s[i]);
-        EncodeChar(s[i], n, out);
-        out += n;
     }
+    return out;
 }
 
 } // namespace
@@ -302,14 +346,24 @@ void EncodeInto(const wchar_t *s, int len, KT_BYTE *out)
 CKT_ByteString KT_UTF8Encode(const CKT_WideStringC &wsStr)
 {
     CKT_ByteString result;
-    int64_t nBytes = UTF8Size(wsStr.GetPtr(), wsStr.GetLength());
-    if (nBytes <= 0 || nBytes > INT32_MAX)
+    int nLen = wsStr.GetLength();
+    if (nLen <= 0)
         return result;
-    char *buf = result.GetBuffer(static_cast<int>(nBytes));
+    // Six bytes per character bound the output, so one pass can write it; the block is then
+    // trimmed to the text. Text too long for that bound is measured first instead.
+    int64_t nBound = static_cast<int64_t>(nLen) * 6;
+    if (nBound > INT32_MAX) {
+        nBound = UTF8Size(wsStr.GetPtr(), nLen);
+        if (nBound > INT32_MAX)
+            return result;
+    }
+    char *buf = result.GetBuffer(static_cast<int>(nBound));
     if (!buf)
         return result;
-    EncodeInto(wsStr.GetPtr(), wsStr.GetLength(), reinterpret_cast<KT_BYTE *>(buf));
-    result.ReleaseBuffer(static_cast<int>(nBytes));
+    KT_BYTE *out = reinterpret_cast<KT_BYTE *>(buf);
+    KT_BYTE *outEnd = EncodeInto(wsStr.GetPtr(), nLen, out);
+    result.ReleaseBuffer(static_cast<int>(outEnd - out));
+    KT_StrCore<char>::FitToLength(KT_StringAccess::Block(result));
     return result;
 }
 
@@ -329,8 +383,10 @@ void KT_UTF8Encode(const CKT_WideStringC &wsStr, CKT_ByteStringL &result,
     if (nBytes <= 0 || nBytes > INT32_MAX)
         return;
     char *buf = result.AllocBuffer(static_cast<int>(nBytes), pAllocator);
-    if (buf)
-        EncodeInto(wsStr.GetPtr(), wsStr.GetLength(), reinterpret_cast<KT_BYTE *>(buf));
+    if (buf) {
+        KT_BYTE *out = reinterpret_cast<KT_BYTE *>(buf);
+        EncodeInto(wsStr.GetPtr(), wsStr.GetLength(), out);
+    }
 }
 
 CKT_ByteString CKT_WideString::UTF8Encode() const
@@ -357,14 +413,7 @@ CKT_WideString CKT_WideString::FromUTF8(const char *str, int len)
         return result;
     int n = DecodeUTF8(reinterpret_cast<const KT_BYTE *>(str), len, buf);
     result.ReleaseBuffer(n);
-    if (n > 0 && n < len) {
-        void *p = KTMEM_DefaultRealloc2(result.m_pData, static_cast<size_t>(n) + 4,
-                                        sizeof(wchar_t), 0);
-        if (p) {
-            result.m_pData = static_cast<CKT_StringDataW *>(p);
-            result.m_pData->m_nAllocLength = n;
-        }
-    }
+    KT_StrCore<wchar_t>::FitToLength(KT_StringAccess::Block(result));
     return result;
 }
 

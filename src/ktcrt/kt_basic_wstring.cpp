@@ -100,8 +100,7 @@ float KT_wtof(const wchar_t *str, int len)
 
 CKT_WideStringC::CKT_WideStringC(const CKT_WideString &src)
     : m_Ptr(src.GetPtr()), m_Length(src.GetLength())
-{
-}
+{}
 
 CKT_WideStringC CKT_WideStringC::Mid(int index, int count) const
 {
@@ -125,14 +124,12 @@ CKT_WideString::CKT_WideString(wchar_t ch) : m_pData(Core::NewCopy(&ch, 1)) {}
 
 CKT_WideString::CKT_WideString(const CKT_WideStringC &view)
     : m_pData(Core::NewCopy(view.GetPtr(), view.GetLength()))
-{
-}
+{}
 
 CKT_WideString::CKT_WideString(const CKT_WideStringC &first, const CKT_WideStringC &second)
-    : m_pData(Core::ConcatCopy(first.GetLength(), first.GetPtr(), second.GetLength(),
-                               second.GetPtr()))
-{
-}
+    : m_pData(
+          Core::ConcatCopy(first.GetLength(), first.GetPtr(), second.GetLength(), second.GetPtr()))
+{}
 
 CKT_WideString::~CKT_WideString()
 {
@@ -361,13 +358,10 @@ int CKT_WideString::Replace(const wchar_t *lpszOld, const wchar_t *lpszNew)
     int nNewLen = Core::ReplacedLength(nLen, nOldLen, nNewTextLen, nCount);
     if (nNewLen < 0)
         return 0;
-    CopyBeforeWrite();
-    if (!m_pData)
-        return 0;
-    if (m_pData->m_nAllocLength >= nNewLen) {
+    if (m_pData->m_nRefCount <= 1 && m_pData->m_nAllocLength >= nNewLen) {
         // Built aside, then copied back: a longer replacement would overrun the text it reads.
-        wchar_t *pTemp = static_cast<wchar_t *>(KTMEM_DefaultAlloc2(
-            static_cast<size_t>(nNewLen) + 1, sizeof(wchar_t), 0));
+        wchar_t *pTemp = static_cast<wchar_t *>(
+            KTMEM_DefaultAlloc2(static_cast<size_t>(nNewLen) + 1, sizeof(wchar_t), 0));
         if (!pTemp)
             return 0;
         Core::BuildReplaced(pTemp, GetCStr(), nLen, lpszOld, nOldLen, lpszNew, nNewTextLen,
@@ -379,8 +373,8 @@ int CKT_WideString::Replace(const wchar_t *lpszOld, const wchar_t *lpszNew)
     }
     CKT_StringDataW *pNew = Core::Alloc(nNewLen);
     if (pNew)
-        Core::BuildReplaced(pNew->m_String, GetCStr(), nLen, lpszOld, nOldLen, lpszNew,
-                            nNewTextLen, SearchWide);
+        Core::BuildReplaced(pNew->m_String, GetCStr(), nLen, lpszOld, nOldLen, lpszNew, nNewTextLen,
+                            SearchWide);
     Core::Release(m_pData);
     m_pData = pNew;
     return nCount;
@@ -483,8 +477,7 @@ wchar_t *CKT_WideStringL::AllocBuffer(int len, _IKT_Allocator *pAllocator)
     uint64_t bytes = (static_cast<uint64_t>(len) + 1) * sizeof(wchar_t);
     if (bytes > 0x7FFFFFFF)
         return nullptr;
-    wchar_t *p =
-        static_cast<wchar_t *>(KT_AllocatorAlloc(pAllocator, static_cast<size_t>(bytes)));
+    wchar_t *p = static_cast<wchar_t *>(KT_AllocatorAlloc(pAllocator, static_cast<size_t>(bytes)));
     if (!p)
         return nullptr;
     p[len] = 0;

@@ -184,9 +184,17 @@ struct Tracked
     static int live;
     char *text;
     Tracked() : text(new char[2]()) { live++; }
-    Tracked(const Tracked &other) : text(new char[2]()) { text[0] = other.text[0]; live++; }
+    Tracked(const Tracked &other) : text(new char[2]())
+    {
+        text[0] = other.text[0];
+        live++;
+    }
     Tracked &operator=(const Tracked &) = delete;
-    ~Tracked() { delete[] text; live--; }
+    ~Tracked()
+    {
+        delete[] text;
+        live--;
+    }
 };
 int Tracked::live = 0;
 

@@ -1,6 +1,7 @@
 // Formatting: Format against the C library, the error texts, integer and float text and the
 // fixed-capacity buffer.
 #include "kt_basic.h"
+#include "ktcrt_testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +24,31 @@ std::wstring Text(const CKT_WideString &s)
     return std::wstring(s.GetCStr(), static_cast<size_t>(s.GetLength()));
 }
 
-// Formats with the library and with snprintf (using cFormat, which defaults to the same format)
-// and expects identical text.
+// Formats with the library and with snprintf (using cFormat, the same format in the C library's
+// spelling) and expects identical text. Returns the allocations Format made on an empty string:
+// 1 when the estimate was enough for the output.
 template <class... Args>
-void ExpectLikeSnprintf(const char *format, const char *cFormat, Args... args)
+int ExpectLikeSnprintf(const char *format, const char *cFormat, Args... args)
 {
     SCOPED_TRACE(format);
-    CKT_ByteString s("previous content");
-    s.Format(format, args...);
+    CKT_ByteString s;
+    int allocs;
+    {
+        AllocCounter counter;
+        s.Format(format, args...);
+        allocs = counter.allocs;
+    }
     std::string expect(1024, '\0');
     int n = snprintf(&expect[0], expect.size(), cFormat, args...);
-    ASSERT_GE(n, 0);
-    ASSERT_LT(n, static_cast<int>(expect.size()));
-    expect.resize(static_cast<size_t>(n));
+    EXPECT_GE(n, 0);
+    EXPECT_LT(n, static_cast<int>(expect.size()));
+    expect.resize(static_cast<size_t>(n > 0 ? n : 0));
     EXPECT_EQ(expect, Text(s));
+    // A previous value is replaced, whatever its size.
+    CKT_ByteString previous("previous content that is longer than some outputs");
+    previous.Format(format, args...);
+    EXPECT_EQ(expect, Text(previous));
+    return allocs;
 }
 
 template <class... Args>
@@ -56,42 +68,49 @@ TEST(Format, ByteOutputMatchesTheCLibrary)
 {
     const std::string longText(300, 'x');
     int value = 0;
-    ExpectLikeSnprintf("plain literal text", "plain literal text");
-    ExpectLikeSnprintf("%d", "%d", INT_MIN);
-    ExpectLikeSnprintf("%u|%x|%X|%o", "%u|%x|%X|%o", UINT_MAX, 0xdeadbeefu, 0xabcu, 8u);
-    ExpectLikeSnprintf("%08X|%-5d|%+d|% d", "%08X|%-5d|%+d|% d", 0x1f, 3, 4, 5);
-    ExpectLikeSnprintf("%#x %#o", "%#x %#o", 255, 8);
-    ExpectLikeSnprintf("[%5s][%.2s][%-10.3s]", "[%5s][%.2s][%-10.3s]", "ab", "abcdef", "xyzw");
-    ExpectLikeSnprintf("%s", "%s", longText.c_str());
-    ExpectLikeSnprintf("<%s>", "<%s>", "");
-    ExpectLikeSnprintf("%s", "%s", static_cast<const char *>(nullptr));
-    ExpectLikeSnprintf("%c%5c%-3c|", "%c%5c%-3c|", 'a', 'b', 'c');
-    ExpectLikeSnprintf("100%% sure %%d", "100%% sure %%d");
-    ExpectLikeSnprintf("%f|%.2f|%10.3f", "%f|%.2f|%10.3f", 3.14159, 1e10, -2.5);
-    ExpectLikeSnprintf("%f", "%f", 1e308);
-    ExpectLikeSnprintf("%.150f", "%.150f", 1.0 / 3);
-    ExpectLikeSnprintf("%e|%g|%G|%a", "%e|%g|%G|%a", 1.5e300, 0.0001, 1e-20, 1.0);
-    ExpectLikeSnprintf("%p", "%p", static_cast<void *>(&value));
-    ExpectLikeSnprintf("[%*d][%-*d]", "[%*d][%-*d]", 8, 42, 6, 7);
-    ExpectLikeSnprintf("%.*f", "%.*f", 3, 2.0);
-    ExpectLikeSnprintf("%ld %lld %lu", "%ld %lld %lu", LONG_MIN, LLONG_MAX, ULONG_MAX);
-    ExpectLikeSnprintf("%zu %hd %hhu", "%zu %hd %hhu", static_cast<size_t>(123456789012ull),
-                       static_cast<short>(-3), static_cast<unsigned char>(200));
-    ExpectLikeSnprintf("%ls|%S|%5ls", "%ls|%S|%5ls", L"wide", L"Wide", L"w");
-    ExpectLikeSnprintf("%s=%d (%5.1f%%) %s", "%s=%d (%5.1f%%) %s", "name", -17, 99.44, "end");
-    ExpectLikeSnprintf("%Lf %Le", "%Lf %Le", 1.25L, 3.5L);
-    ExpectLikeSnprintf("%F", "%F", 2.5);
-    ExpectLikeSnprintf("%n%d", "%n%d", &value, 5);
+    EXPECT_EQ(1, ExpectLikeSnprintf("plain literal text", "plain literal text"));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%d", "%d", INT_MIN));
+    EXPECT_EQ(1,
+              ExpectLikeSnprintf("%u|%x|%X|%o", "%u|%x|%X|%o", UINT_MAX, 0xdeadbeefu, 0xabcu, 8u));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%08X|%-5d|%+d|% d", "%08X|%-5d|%+d|% d", 0x1f, 3, 4, 5));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%#x %#o", "%#x %#o", 255, 8));
+    EXPECT_EQ(1, ExpectLikeSnprintf("[%5s][%.2s][%-10.3s]", "[%5s][%.2s][%-10.3s]", "ab", "abcdef",
+                                    "xyzw"));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%s", "%s", longText.c_str()));
+    EXPECT_EQ(1, ExpectLikeSnprintf("<%s>", "<%s>", ""));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%s", "%s", static_cast<const char *>(nullptr)));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%c%5c%-3c|", "%c%5c%-3c|", 'a', 'b', 'c'));
+    EXPECT_EQ(1, ExpectLikeSnprintf("100%% sure %%d", "100%% sure %%d"));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%f|%.2f|%10.3f", "%f|%.2f|%10.3f", 3.14159, 1e10, -2.5));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%f", "%f", 1e308));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%.150f", "%.150f", 1.0 / 3));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%e|%g|%G|%a", "%e|%g|%G|%a", 1.5e300, 0.0001, 1e-20, 1.0));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%p", "%p", static_cast<void *>(&value)));
+    EXPECT_EQ(1, ExpectLikeSnprintf("[%*d][%-*d]", "[%*d][%-*d]", 8, 42, 6, 7));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%.*f", "%.*f", 3, 2.0));
+    EXPECT_EQ(1,
+              ExpectLikeSnprintf("%ld %lld %lu", "%ld %lld %lu", LONG_MIN, LLONG_MAX, ULONG_MAX));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%zu %hd %hhu", "%zu %hd %hhu",
+                                    static_cast<size_t>(123456789012ull), static_cast<short>(-3),
+                                    static_cast<unsigned char>(200)));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%ls|%S|%5ls", "%ls|%S|%5ls", L"wide", L"Wide", L"w"));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%s=%d (%5.1f%%) %s", "%s=%d (%5.1f%%) %s", "name", -17, 99.44,
+                                    "end"));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%Lf %Le", "%Lf %Le", 1.25L, 3.5L));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%F", "%F", 2.5));
+    EXPECT_EQ(1, ExpectLikeSnprintf("%n%d", "%n%d", &value, 5));
     // The 64-bit prefix of the format family is handed to the C library in its own spelling.
-    ExpectLikeSnprintf("%I64d|%-22I64u|%I64x", "%lld|%-22llu|%llx", LLONG_MIN, ULLONG_MAX,
-                       0x123456789abcdefull);
+    EXPECT_EQ(2, ExpectLikeSnprintf("%I64d|%-22I64u|%I64x", "%lld|%-22llu|%llx", LLONG_MIN,
+                                    ULLONG_MAX, 0x123456789abcdefull));
 }
 
 TEST(Format, EstimateTooSmallForLongFloatTextIsStillComplete)
 {
-    // 'e' is estimated at 128 characters; this precision needs 133.
-    ExpectLikeSnprintf("%.127e", "%.127e", 1.0 / 7);
-    ExpectLikeSnprintf("%.110f", "%.110f", 123456.0);
+    // 'e' is estimated at 128 characters, this precision needs 133: the block grows once more
+    // instead of the text being cut.
+    EXPECT_EQ(2, ExpectLikeSnprintf("%.127e", "%.127e", 1.0 / 7));
+    // Width plus precision above 100 is estimated at their sum plus 128, which holds it.
+    EXPECT_EQ(1, ExpectLikeSnprintf("%.110f", "%.110f", 123456.0));
 }
 
 TEST(Format, WideOutputMatchesTheCLibrary)
@@ -136,6 +155,35 @@ TEST(Format, BadWidthAndPrecisionReplaceTheOutput)
     EXPECT_EQ(L"Bad width", Text(w));
     w.Format(L"%.300000s", "x");
     EXPECT_EQ(L"Bad precision", Text(w));
+}
+
+TEST(Format, LongLiteralFormatsAreMeasuredNotEstimated)
+{
+    // Literal text counts once per remaining character, which for a long format would ask for
+    // a block of millions of characters; such estimates are replaced by the measured length.
+    std::string format(4000, 'x');
+    format += "%d";
+    std::string expect(4000, 'x');
+    expect += "7";
+    CKT_ByteString s;
+    s.Format(format.c_str(), 7);
+    EXPECT_EQ(expect, Text(s));
+    EXPECT_EQ(s.GetLength(), BlockOf(s)->m_nAllocLength);
+
+    std::wstring wformat(3000, L'y');
+    wformat += L"%ls";
+    CKT_WideString w;
+    w.Format(wformat.c_str(), L"end");
+    EXPECT_EQ(std::wstring(3000, L'y') + L"end", Text(w));
+    EXPECT_GE(1 << 20, BlockOf(w)->m_nAllocLength);
+}
+
+TEST(Format, WideTextTheLocaleCannotReadGivesTheEmptyString)
+{
+    // In the "C" locale a narrow argument with a byte above 0x7F cannot be widened.
+    CKT_WideString w(L"old");
+    w.Format(L"%s", "caf\xc3\xa9");
+    EXPECT_TRUE(w.IsEmpty());
 }
 
 TEST(Format, EmptyOutputLeavesNoBlock)

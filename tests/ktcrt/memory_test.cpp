@@ -6,6 +6,9 @@
 
 #include <stdlib.h>
 
+#include <functional>
+#include <string>
+
 namespace {
 
 struct OOMCounter
@@ -386,7 +389,7 @@ void CAFree(_IKT_Allocator *p, void *block)
 
 struct Node : CKT_AllocObject
 {
-    explicit Node(int v) : value(v) {}
+    Node(_IKT_Allocator *pAllocator, int v) : CKT_AllocObject(pAllocator), value(v) {}
     int value;
 };
 
@@ -394,9 +397,9 @@ TEST(MemoryManager, AllocObjectReturnsToItsOwnAllocator)
 {
     CountingAllocator ca;
     ca.base = {CAAllocDebug, CAAlloc, CAReallocDebug, CARealloc, CAFree};
-    Node *a = new (&ca.base) Node(1);
-    Node *b = new (&ca.base, __FILE__, __LINE__) Node(2);
-    Node *c = new (static_cast<_IKT_Allocator *>(nullptr)) Node(3);
+    Node *a = new (&ca.base) Node(&ca.base, 1);
+    Node *b = new (&ca.base, __FILE__, __LINE__) Node(&ca.base, 2);
+    Node *c = new (static_cast<_IKT_Allocator *>(nullptr)) Node(nullptr, 3);
     ASSERT_TRUE(a && b && c);
     EXPECT_EQ(&ca.base, a->GetAllocator());
     EXPECT_EQ(nullptr, c->GetAllocator());
@@ -411,6 +414,112 @@ TEST(MemoryManager, AllocObjectReturnsToItsOwnAllocator)
     ASSERT_NE(nullptr, raw);
     KT_AllocatorFree(&ca.base, raw);
     EXPECT_EQ(3, ca.frees);
+}
+
+} // namespace
+
+namespace {
+
+// Makes a manager on a layer that fails every request the default one for a test, with a
+// counting out-of-memory handler, so that every family's behaviour under exhaustion shows.
+class ExhaustedMemory : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        layer.layer = {FLAlloc, FLAllocDebug, FLRealloc, FLReallocDebug, nullptr,
+                       nullptr, FLFree,       nullptr,   nullptr,        &layer};
+        mgr = KTMEM_CreateZandroMgr(&layer.layer);
+        ASSERT_NE(nullptr, mgr);
+        KTMEM_SetOOMHandler(mgr, CountOOM, &counter);
+        previous = KTMEM_GetDefaultMgr();
+    }
+    void TearDown() override
+    {
+        KTMEM_SetDefaultMgr(previous);
+        KTMEM_DestroyZandroMgr(mgr);
+    }
+    // Everything allocated from here on fails.
+    void Exhaust()
+    {
+        KTMEM_SetDefaultMgr(mgr);
+        layer.fail = true;
+    }
+    FailingLayer layer;
+    _KTMEM_ZandroMgr *mgr = nullptr;
+    _KTMEM_ZandroMgr *previous = nullptr;
+    OOMCounter counter;
+};
+
+TEST_F(ExhaustedMemory, StringsStayWithoutBlockAndReportExhaustion)
+{
+    CKT_ByteString existing("kept");
+    CKT_WideString wideExisting(L"kept");
+    CKT_ByteString shared(existing);
+    Exhaust();
+
+    struct Row
+    {
+        const char *name;
+        std::function<CKT_ByteString()> make;
+    } rows[] = {
+        {"constructor", [] { return CKT_ByteString("text"); }},
+        {"GetBuffer",
+         [] {
+             CKT_ByteString s;
+             EXPECT_EQ(nullptr, s.GetBuffer(10));
+             return s;
+         }},
+        {"append to a full block",
+         [&] {
+             CKT_ByteString s(existing);
+             s += "more";
+             return s;
+         }},
+        {"Format",
+         [] {
+             CKT_ByteString s;
+             s.Format("%d", 5);
+             return s;
+         }},
+        {"FormatInteger", [] { return CKT_ByteString::FormatInteger(5); }},
+        {"UTF8Encode", [] { return CKT_WideString(L"x").UTF8Encode(); }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        counter.calls = 0;
+        CKT_ByteString result = row.make();
+        EXPECT_EQ(nullptr, result.GetPtr());
+        EXPECT_LE(1, counter.calls);
+    }
+    // Editing a shared string that cannot detach leaves the edited string empty, never the
+    // sharer changed.
+    shared.SetAt(0, 'K');
+    EXPECT_EQ(nullptr, shared.GetPtr());
+    EXPECT_STREQ("kept", existing.GetCStr());
+    EXPECT_TRUE(CKT_WideString::FromUTF8("abc").IsEmpty());
+    EXPECT_STREQ(L"kept", wideExisting.GetCStr());
+}
+
+TEST_F(ExhaustedMemory, ContainersFailWithoutLosingContent)
+{
+    CKT_ArrayTemplate<int> array;
+    array.Add(1);
+    CKT_BinaryBuf buf;
+    buf.AppendByte('a');
+    Exhaust();
+    for (int i = 1; i < 100 && array.GetSize() < array.GetMaxSize(); i++)
+        array.Add(i);
+    EXPECT_FALSE(array.Add(7));
+    EXPECT_EQ(nullptr, array.InsertSpaceAt(0, 1));
+    EXPECT_EQ(1, array[0]);
+    std::string big(4096, 'x');
+    EXPECT_FALSE(buf.AppendBlock(big.data(), big.size()));
+    EXPECT_EQ(1u, buf.GetSize());
+    EXPECT_EQ('a', buf.GetBuffer()[0]);
+    CKT_ArrayTemplate<int> fresh;
+    EXPECT_FALSE(fresh.SetSize(3));
+    EXPECT_EQ(0, fresh.GetSize());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Byte and wide strings: block sharing and copy-on-write, the empty states, editing, searching,
 // comparison and the allocator-bound forms.
 #include "kt_basic.h"
+#include "ktcrt_testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -13,23 +14,6 @@
 
 namespace {
 
-template <class C>
-const CKT_StringDataT<C> *BlockOf(const C *chars)
-{
-    return reinterpret_cast<const CKT_StringDataT<C> *>(
-        reinterpret_cast<const char *>(chars) - offsetof(CKT_StringDataT<C>, m_String));
-}
-
-const CKT_StringData *Block(const CKT_ByteString &s)
-{
-    return s.GetPtr() ? BlockOf(s.GetCStr()) : nullptr;
-}
-
-const CKT_StringDataW *Block(const CKT_WideString &s)
-{
-    return s.GetPtr() ? BlockOf(s.GetPtr()) : nullptr;
-}
-
 std::string Text(const CKT_ByteString &s)
 {
     return std::string(s.GetCStr(), static_cast<size_t>(s.GetLength()));
@@ -39,50 +23,6 @@ std::wstring Text(const CKT_WideString &s)
 {
     return std::wstring(s.GetCStr(), static_cast<size_t>(s.GetLength()));
 }
-
-// Counts allocations and frees of the default manager while alive.
-class AllocCounter
-{
-public:
-    AllocCounter()
-    {
-        m_debugger = {OnAlloc, OnAllocDebug, OnRealloc, OnReallocDebug, OnFree, nullptr, this};
-        m_previous = KTMEM_UseDebugger(KTMEM_GetDefaultMgr(), &m_debugger);
-    }
-    ~AllocCounter() { KTMEM_UseDebugger(KTMEM_GetDefaultMgr(), m_previous); }
-    int allocs = 0;
-    int frees = 0;
-    size_t lastSize = 0;
-
-private:
-    static AllocCounter *Of(_KTMEM_ZandroMgr *m)
-    {
-        return static_cast<AllocCounter *>(m->m_pDebugger->user);
-    }
-    static void OnAlloc(_KTMEM_ZandroMgr *m, void *, size_t size, int)
-    {
-        Of(m)->allocs++;
-        Of(m)->lastSize = size;
-    }
-    static void OnAllocDebug(_KTMEM_ZandroMgr *m, void *p, size_t size, int flags, const char *,
-                             int)
-    {
-        OnAlloc(m, p, size, flags);
-    }
-    static void OnRealloc(_KTMEM_ZandroMgr *m, void *, void *, size_t size, int)
-    {
-        Of(m)->allocs++;
-        Of(m)->lastSize = size;
-    }
-    static void OnReallocDebug(_KTMEM_ZandroMgr *m, void *o, void *p, size_t size, int flags,
-                               const char *, int)
-    {
-        OnRealloc(m, o, p, size, flags);
-    }
-    static void OnFree(_KTMEM_ZandroMgr *m, void *, int) { Of(m)->frees++; }
-    _KTMEM_Debugger m_debugger;
-    _KTMEM_Debugger *m_previous;
-};
 
 TEST(StringBlock, LayoutAndExactSizes)
 {
@@ -96,15 +36,15 @@ TEST(StringBlock, LayoutAndExactSizes)
         EXPECT_EQ(5u + 13u, counter.lastSize);
         CKT_WideString wide(L"hello");
         EXPECT_EQ(5u * 4u + 16u, counter.lastSize);
-        EXPECT_EQ(1, Block(bytes)->m_nRefCount);
-        EXPECT_EQ(5, Block(bytes)->m_nAllocLength);
-        EXPECT_EQ(5, Block(wide)->m_nAllocLength);
+        EXPECT_EQ(1, BlockOf(bytes)->m_nRefCount);
+        EXPECT_EQ(5, BlockOf(bytes)->m_nAllocLength);
+        EXPECT_EQ(5, BlockOf(wide)->m_nAllocLength);
     }
     // Appending never over-allocates: each new block is exactly the new text.
     CKT_ByteString grown;
     for (int i = 0; i < 5; i++) {
         grown += "ab";
-        EXPECT_EQ(grown.GetLength(), Block(grown)->m_nAllocLength);
+        EXPECT_EQ(grown.GetLength(), BlockOf(grown)->m_nAllocLength);
     }
     CKT_StringData *p = KT_AllocString(3);
     EXPECT_EQ(0, p->m_String[3]);
@@ -127,8 +67,8 @@ TEST(StringBlock, CopyingSharesWithoutAllocation)
     EXPECT_EQ(original.GetPtr(), copy.GetPtr());
     EXPECT_EQ(original.GetPtr(), left.GetPtr());
     EXPECT_EQ(original.GetPtr(), mid.GetPtr());
-    EXPECT_EQ(5, Block(original)->m_nRefCount);
-    EXPECT_EQ(2, Block(wide)->m_nRefCount);
+    EXPECT_EQ(5, BlockOf(original)->m_nRefCount);
+    EXPECT_EQ(2, BlockOf(wide)->m_nRefCount);
 }
 
 // Every editing operation applied to a copy: the copy detaches, the original keeps its text.
@@ -167,7 +107,7 @@ TEST(StringBlock, EditingACopyNeverChangesTheOriginal)
         EXPECT_EQ("abc def", Text(original));
         EXPECT_EQ(row.expect, Text(copy));
         EXPECT_NE(original.GetPtr(), copy.GetPtr());
-        EXPECT_EQ(1, Block(original)->m_nRefCount);
+        EXPECT_EQ(1, BlockOf(original)->m_nRefCount);
     }
 }
 
@@ -202,14 +142,14 @@ TEST(StringBlock, LockedBlockIsNeverShared)
 {
     CKT_ByteString locked("private");
     char *p = locked.LockBuffer();
-    EXPECT_EQ(-1, Block(locked)->m_nRefCount);
+    EXPECT_EQ(-1, BlockOf(locked)->m_nRefCount);
 
     CKT_ByteString copy(locked);
     EXPECT_NE(locked.GetPtr(), copy.GetPtr());
     CKT_ByteString assigned("other");
     assigned = locked;
     EXPECT_NE(locked.GetPtr(), assigned.GetPtr());
-    EXPECT_EQ(1, Block(assigned)->m_nRefCount);
+    EXPECT_EQ(1, BlockOf(assigned)->m_nRefCount);
     CKT_ByteString mid = locked.Mid(0);
     EXPECT_NE(locked.GetPtr(), mid.GetPtr());
 
@@ -217,7 +157,7 @@ TEST(StringBlock, LockedBlockIsNeverShared)
     CKT_ByteString source("data");
     locked = source;
     EXPECT_EQ(p, locked.GetCStr());
-    EXPECT_EQ(-1, Block(locked)->m_nRefCount);
+    EXPECT_EQ(-1, BlockOf(locked)->m_nRefCount);
     EXPECT_NE(source.GetPtr(), locked.GetPtr());
     p[0] = 'D';
     EXPECT_EQ("Data", Text(locked));
@@ -317,11 +257,11 @@ TEST(StringBuffer, GetBufferReleaseBufferAndReserve)
     char *p = s.GetBuffer(8);
     ASSERT_NE(nullptr, p);
     EXPECT_EQ(0, s.GetLength());
-    EXPECT_EQ(8, Block(s)->m_nAllocLength);
+    EXPECT_EQ(8, BlockOf(s)->m_nAllocLength);
     strcpy(p, "abc");
     s.ReleaseBuffer();
     EXPECT_EQ("abc", Text(s));
-    EXPECT_EQ(8, Block(s)->m_nAllocLength);
+    EXPECT_EQ(8, BlockOf(s)->m_nAllocLength);
     s += "defgh"; // fits the spare capacity: appended in place
     EXPECT_EQ(p, s.GetCStr());
     EXPECT_EQ("abcdefgh", Text(s));
@@ -329,7 +269,7 @@ TEST(StringBuffer, GetBufferReleaseBufferAndReserve)
     CKT_ByteString shared(s);
     char *q = s.GetBuffer(2); // shared: new block of max(2, length)
     EXPECT_NE(p, q);
-    EXPECT_EQ(8, Block(s)->m_nAllocLength);
+    EXPECT_EQ(8, BlockOf(s)->m_nAllocLength);
     EXPECT_EQ("abcdefgh", Text(s));
     s.ReleaseBuffer(3);
     EXPECT_EQ("abc", Text(s));
@@ -337,7 +277,7 @@ TEST(StringBuffer, GetBufferReleaseBufferAndReserve)
 
     CKT_ByteString reserved("xy");
     reserved.Reserve(40);
-    EXPECT_EQ(40, Block(reserved)->m_nAllocLength);
+    EXPECT_EQ(40, BlockOf(reserved)->m_nAllocLength);
     EXPECT_EQ("xy", Text(reserved));
     CKT_ByteString emptyReserved;
     emptyReserved.Reserve(40);
@@ -453,14 +393,10 @@ TEST(StringEdit, ByteReplaceRows)
         const char *expect;
         bool expectBlock;
     } rows[] = {
-        {"aaa", "a", "", 3, "", false},
-        {"aaaa", "aa", "b", 2, "bb", true},
-        {"aaa", "aa", "b", 1, "ba", true},
-        {"hello world", "o", "0", 2, "hell0 w0rld", true},
-        {"abc", "x", "y", 0, "abc", true},
-        {"abc", "", "y", 0, "abc", true},
-        {"", "a", "b", 0, "", false},
-        {"a.b.c", ".", "::", 2, "a::b::c", true},
+        {"aaa", "a", "", 3, "", false},    {"aaaa", "aa", "b", 2, "bb", true},
+        {"aaa", "aa", "b", 1, "ba", true}, {"hello world", "o", "0", 2, "hell0 w0rld", true},
+        {"abc", "x", "y", 0, "abc", true}, {"abc", "", "y", 0, "abc", true},
+        {"", "a", "b", 0, "", false},      {"a.b.c", ".", "::", 2, "a::b::c", true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.text) + " / " + row.from + " -> " + row.to);
@@ -469,7 +405,7 @@ TEST(StringEdit, ByteReplaceRows)
         EXPECT_EQ(row.expect, Text(s));
         EXPECT_EQ(row.expectBlock, s.GetPtr() != nullptr);
         if (s.GetPtr()) {
-            EXPECT_EQ(s.GetLength(), Block(s)->m_nAllocLength);
+            EXPECT_EQ(s.GetLength(), BlockOf(s)->m_nAllocLength);
         }
     }
 }
@@ -485,8 +421,8 @@ TEST(StringEdit, WideReplaceRows)
         const wchar_t *expect;
         int expectCapacity; // -1: no block
     } rows[] = {
-        {L"aaa", L"a", L"", 3, L"", 3},      // in place: block kept at length 0
-        {L"aaa", L"a", nullptr, 3, L"", 3},  // null new text removes
+        {L"aaa", L"a", L"", 3, L"", 3},     // in place: block kept at length 0
+        {L"aaa", L"a", nullptr, 3, L"", 3}, // null new text removes
         {L"abab", L"b", L"xyz", 2, L"axyzaxyz", 8},
         {L"abcabc", L"bc", L"d", 2, L"adad", 6},
         {L"abc", L"q", L"r", 0, L"abc", 3},
@@ -499,15 +435,29 @@ TEST(StringEdit, WideReplaceRows)
         EXPECT_EQ(row.expect, Text(s));
         ASSERT_EQ(row.expectCapacity >= 0, s.GetPtr() != nullptr);
         if (s.GetPtr()) {
-            EXPECT_EQ(row.expectCapacity, Block(s)->m_nAllocLength);
+            EXPECT_EQ(row.expectCapacity, BlockOf(s)->m_nAllocLength);
         }
     }
-    // A shared string is detached first, and the sharer keeps its text.
-    CKT_WideString original(L"x-x");
-    CKT_WideString copy(original);
-    EXPECT_EQ(2, copy.Replace(L"x", L"yy"));
-    EXPECT_EQ(L"yy-yy", Text(copy));
-    EXPECT_EQ(L"x-x", Text(original));
+    // A shared string gets a block of exactly the new length, and the sharer keeps its text.
+    struct SharedRow
+    {
+        const wchar_t *from;
+        const wchar_t *to;
+        const wchar_t *expect;
+    } shared[] = {
+        {L"x", L"yy", L"yy-yy"},
+        {L"x-", L"", L"x"},
+    };
+    for (const SharedRow &row : shared) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.expect)));
+        CKT_WideString original(L"x-x");
+        CKT_WideString copy(original);
+        EXPECT_EQ(1, copy.Replace(row.from, row.to) > 0);
+        EXPECT_EQ(row.expect, Text(copy));
+        EXPECT_EQ(copy.GetLength(), BlockOf(copy)->m_nAllocLength);
+        EXPECT_EQ(L"x-x", Text(original));
+        EXPECT_EQ(1, BlockOf(original)->m_nRefCount);
+    }
 }
 
 TEST(StringEdit, InsertDeleteRemoveRows)
@@ -519,15 +469,15 @@ TEST(StringEdit, InsertDeleteRemoveRows)
         int expectLength;
         const char *expect;
     } inserts[] = {
-        {"abc", 1, 4, "a*bc"},   {"abc", 0, 4, "*abc"}, {"abc", 3, 4, "abc*"},
-        {"abc", 99, 4, "abc*"},  {"abc", -5, 4, "*abc"}, {"", 0, 1, "*"},
+        {"abc", 1, 4, "a*bc"},  {"abc", 0, 4, "*abc"},  {"abc", 3, 4, "abc*"},
+        {"abc", 99, 4, "abc*"}, {"abc", -5, 4, "*abc"}, {"", 0, 1, "*"},
     };
     for (const InsertRow &row : inserts) {
         SCOPED_TRACE(std::string(row.text) + " @" + std::to_string(row.index));
         CKT_ByteString s(row.text);
         EXPECT_EQ(row.expectLength, s.Insert(row.index, '*'));
         EXPECT_EQ(row.expect, Text(s));
-        EXPECT_EQ(s.GetLength(), Block(s)->m_nAllocLength);
+        EXPECT_EQ(s.GetLength(), BlockOf(s)->m_nAllocLength);
         CKT_WideString w(std::wstring(row.text, row.text + strlen(row.text)).c_str());
         EXPECT_EQ(row.expectLength, w.Insert(row.index, L'*'));
         EXPECT_EQ(std::wstring(row.expect, row.expect + strlen(row.expect)), Text(w));
@@ -541,8 +491,12 @@ TEST(StringEdit, InsertDeleteRemoveRows)
         int expectLength;
         const char *expect;
     } deletes[] = {
-        {"abcdef", 1, 2, 4, "adef"}, {"abcdef", 4, 10, 4, "abcd"}, {"abcdef", -2, 1, 5, "bcdef"},
-        {"abcdef", 6, 1, 6, "abcdef"}, {"abcdef", 2, 0, 6, "abcdef"}, {"abcdef", 2, -3, 6, "abcdef"},
+        {"abcdef", 1, 2, 4, "adef"},
+        {"abcdef", 4, 10, 4, "abcd"},
+        {"abcdef", -2, 1, 5, "bcdef"},
+        {"abcdef", 6, 1, 6, "abcdef"},
+        {"abcdef", 2, 0, 6, "abcdef"},
+        {"abcdef", 2, -3, 6, "abcdef"},
         {"", 0, 1, 0, ""},
     };
     for (const DeleteRow &row : deletes) {
@@ -713,8 +667,8 @@ TEST(StringConvert, NumbersFromWideText)
     } rows[] = {
         {L"123", 123, 123.0f},
         {L"-42", -42, -42.0f},
-        {L"+7", 0, 7.0f},       // GetInteger takes no '+'; GetFloat skips one sign
-        {L" 5", 0, -155.0f},    // no white space skipping: ' ' is taken as digit -16
+        {L"+7", 0, 7.0f},    // GetInteger takes no '+'; GetFloat skips one sign
+        {L" 5", 0, -155.0f}, // no white space skipping: ' ' is taken as digit -16
         {L"12abc", 12, 12.0f * 1000 + 49 * 100 + 50 * 10 + 51},
         {L"3.25", 3, 3.25f},
         {L"-0.5", 0, -0.5f},

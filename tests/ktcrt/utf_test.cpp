@@ -1,6 +1,7 @@
 // Text conversion: UTF-8 both ways (one-shot and streaming), UTF-16LE, the locale character map
 // and the growable buffers behind the codecs.
 #include "kt_basic.h"
+#include "ktcrt_testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +91,8 @@ TEST(UTF8, DecodeRows)
         {"five bytes", {0xF8, 0x88, 0x80, 0x80, 0x80}, {0x200000}},
         {"six bytes", {0xFD, 0xBF, 0xBF, 0xBF, 0xBF, 0xBF}, {0x7FFFFFFF}},
         {"zero byte is a character", {0x41, 0x00, 0x42}, {0x41, 0x0, 0x42}},
-        {"long ASCII run", {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xC3, 0xA9},
+        {"long ASCII run",
+         {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xC3, 0xA9},
          {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xE9}},
         {"only broken bytes", {0x80, 0xC3}, {}},
     };
@@ -99,15 +101,11 @@ TEST(UTF8, DecodeRows)
         CKT_ByteString bytes = ByteText(row.input);
         CKT_WideString decoded = bytes.UTF8Decode();
         EXPECT_EQ(row.expect, UnitsOf(decoded));
-        CKT_WideString fromUTF8 =
-            CKT_WideString::FromUTF8(bytes.GetCStr(), bytes.GetLength());
+        CKT_WideString fromUTF8 = CKT_WideString::FromUTF8(bytes.GetCStr(), bytes.GetLength());
         EXPECT_EQ(row.expect, UnitsOf(fromUTF8));
         if (decoded.GetPtr()) {
             // Exact-size block even though fewer characters than bytes came out.
-            EXPECT_EQ(decoded.GetLength(), reinterpret_cast<const CKT_StringDataW *>(
-                                               reinterpret_cast<const char *>(decoded.GetPtr()) -
-                                               offsetof(CKT_StringDataW, m_String))
-                                               ->m_nAllocLength);
+            EXPECT_EQ(decoded.GetLength(), BlockOf(decoded)->m_nAllocLength);
         } else {
             EXPECT_TRUE(row.expect.empty());
         }
@@ -115,6 +113,54 @@ TEST(UTF8, DecodeRows)
         for (unsigned b : row.input)
             decoder.Input(static_cast<KT_BYTE>(b));
         EXPECT_EQ(row.expect, UnitsOf(decoder.GetResult()));
+    }
+}
+
+// The one-shot conversions take shortcuts for whole sequences; on any input they must agree
+// with the streaming codecs fed one unit at a time. Random inputs biased towards lead and
+// continuation bytes reach the places where a shortcut hands over to the state machine.
+TEST(UTF8, OneShotConversionsAgreeWithTheStreamingCodecs)
+{
+    const KT_BYTE pool[] = {0x00, 0x41, 0x7F, 0x80, 0x9F, 0xBF, 0xC0, 0xC3, 0xDF, 0xE0,
+                            0xE2, 0xED, 0xEF, 0xF0, 0xF4, 0xF7, 0xF8, 0xFB, 0xFC, 0xFD,
+                            0xFE, 0xFF, 0xA9, 0x82, 0xAC, 0x98, 0x20, 0x61};
+    KT_UINT32 seed = 2024;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int round = 0; round < 3000; round++) {
+        std::string bytes;
+        int len = static_cast<int>(next() % 40);
+        for (int i = 0; i < len; i++)
+            bytes += static_cast<char>(pool[next() % sizeof(pool)]);
+        CKT_UTF8Decoder decoder;
+        for (char b : bytes)
+            decoder.Input(static_cast<KT_BYTE>(b));
+        CKT_WideString oneShot =
+            CKT_WideString::FromUTF8(bytes.data(), static_cast<int>(bytes.size()));
+        ASSERT_EQ(UnitsOf(decoder.GetResult()), UnitsOf(oneShot)) << "round " << round;
+
+        std::vector<wchar_t> wide;
+        int wideLen = static_cast<int>(next() % 20);
+        for (int i = 0; i < wideLen; i++) {
+            KT_UINT32 kind = next() % 6;
+            KT_UINT32 value = kind == 0   ? next() % 0x80
+                              : kind == 1 ? 0x80 + next() % 0x780
+                              : kind == 2 ? 0x800 + next() % 0xF800
+                              : kind == 3 ? 0x10000 + next() % 0x100000
+                                          : next() * 97u;
+            wide.push_back(static_cast<wchar_t>(value));
+        }
+        CKT_UTF8Encoder encoder;
+        for (wchar_t ch : wide)
+            encoder.Input(ch);
+        CKT_ByteString encoded = KT_UTF8Encode(CKT_WideStringC(wide.data(), wideLen));
+        ASSERT_EQ(BytesOf(encoder.GetResult()), BytesOf(encoded)) << "round " << round;
+        CKT_ByteStringL bound;
+        KT_UTF8Encode(CKT_WideStringC(wide.data(), wideLen), bound, nullptr);
+        ASSERT_EQ(BytesOf(encoded), BytesOf(bound)) << "round " << round;
+        bound.Empty(nullptr);
     }
 }
 
@@ -146,6 +192,8 @@ TEST(UTF8, RoundTripOfMixedScriptText)
     CKT_WideString wide(text);
     CKT_ByteString utf8 = wide.UTF8Encode();
     EXPECT_EQ(wide, utf8.UTF8Decode());
+    // Written in one pass into a bounded block, then trimmed: exact size all the same.
+    EXPECT_EQ(utf8.GetLength(), BlockOf(utf8)->m_nAllocLength);
     CKT_ByteStringL bound;
     KT_UTF8Encode(CKT_WideStringC(wide), bound, nullptr);
     EXPECT_TRUE(CKT_ByteStringC(utf8) == bound);
