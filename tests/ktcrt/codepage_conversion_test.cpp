@@ -47,6 +47,21 @@ TEST(CodePageDecode, TableOfCases)
         {"936 trailing lead byte", 936, "A\xD6", kStop, 1, 1, L"A"},
         {"936 pair then trailing lead", 936, "\xD6\xD0\xB0", kDefault, 1, 2, L"\x4E2D"},
         {"932 82A0", 932, "\x82\xA0", kStop, 1, 2, L"\x3042"},
+        // Runs of pairs, single bytes and pairs outside the fast paths, in every order.
+        {"936 unmapped pair inside a run", 936, "\xD6\xD0\xA1\x40\xD6\xD0", kDefault, 1, 6,
+         L"\x4E2D?\x4E2D"},
+        {"936 unmapped pair inside a run, stop", 936, "\xD6\xD0\xA1\x40\xD6\xD0", kStop, 0, 2,
+         L"\x4E2D"},
+        {"936 unmapped single byte after pairs, stop", 936,
+         "\xD6\xD0\xFF"
+         "A",
+         kStop, 0, 2, L"\x4E2D"},
+        {"932 kana, katakana, ASCII, kanji outside the lead block", 932,
+         "\x82\xA0\xB1"
+         "A\xE0\x40\xFA\x40\x82\xA2",
+         kStop, 1, 10,
+         L"\x3042\xFF71"
+         L"A\x6F3E\x2170\x3044"},
         {"932 half-width katakana", 932, "\xB1", kStop, 1, 1, L"\xFF71"},
         {"932 bad trail takes both bytes", 932,
          "\x82\x20"
