@@ -200,8 +200,7 @@ void DlgDownload::ParseSetupInfo(QString folder, QVector<_SetupInfo *> &entries)
                 else if (attribute == "parameter")
                     entry->parameter = Comm::ws2qs(value);
                 else if (attribute == "iscommon")
-                    entry->isCommon =
-                        Comm::ws2qs(value).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+                    entry->isCommon = value.CompareNoCase(L"true") == 0;
             }
             if (leavesFolder(name)) {
                 qDebug() << "skip Setup.xml entry outside the package folder:" << name;
