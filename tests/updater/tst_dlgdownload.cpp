@@ -164,15 +164,29 @@ QStringList describe(const QVector<_SetupInfo *> &entries, const QString &folder
         QString file = entry->setupFile;
         if (file.startsWith(folder))
             file = "@" + file.mid(folder.size());
-        out << QStringLiteral("%1|%2|%3").arg(file, entry->parameter,
-                                              entry->isCommon ? "true" : "false");
+        out << QStringLiteral("%1|%2|%3")
+                   .arg(file, entry->parameter, entry->isCommon ? "true" : "false");
     }
     return out;
 }
 
-enum class Folder { Link, RegularFile, OtherOwner };
-enum class FinishCase { EmptyPath, UnpackFolderLink, DamagedPackage };
-enum class OldPath { Absent, Empty, InstallFolder };
+enum class Folder
+{
+    Link,
+    RegularFile,
+    OtherOwner
+};
+enum class FinishCase
+{
+    EmptyPath,
+    UnpackFolderLink,
+    DamagedPackage
+};
+enum class OldPath
+{
+    Absent,
+    Empty
+};
 } // namespace
 
 Q_DECLARE_METATYPE(Folder)
@@ -193,7 +207,8 @@ private slots:
 
     void installUpdates_data();
     void installUpdates();
-    void installerFromTheUpdatersOwnFolder();
+    void installerFolder_data();
+    void installerFolder();
 
     void passInstallsFirstModuleThenTakesTheShortcut();
     void announcedSize_data();
@@ -290,8 +305,9 @@ void TestDlgDownload::parseSetupInfo_data()
                                    << QStringList{"@a||true"} << 0;
     QTest::newRow("iscommon other") << QByteArray("<s><file name=\"a\" iscommon=\"yes\"/></s>")
                                     << QStringList{"@a||false"} << 0;
-    QTest::newRow("iscommon with blanks") << QByteArray("<s><file name=\"a\" iscommon=\" true\"/></s>")
-                                          << QStringList{"@a||false"} << 0;
+    QTest::newRow("iscommon with blanks")
+        << QByteArray("<s><file name=\"a\" iscommon=\" true\"/></s>") << QStringList{"@a||false"}
+        << 0;
     QTest::newRow("duplicate attribute, last wins")
         << QByteArray("<s><file name=\"a\" name=\"b\" parameter=\"1\" parameter=\"2\"/></s>")
         << QStringList{"@b|2|false"} << 0;
@@ -300,14 +316,16 @@ void TestDlgDownload::parseSetupInfo_data()
                       "<file x:name=\"a\" y:name=\"b\" x:iscommon=\"true\"/></s>")
         << QStringList{"@b||true"} << 0;
     QTest::newRow("attribute names are case-sensitive")
-        << QByteArray("<s><file Name=\"a\" ISCOMMON=\"true\"/></s>") << QStringList{"@||false"} << 0;
+        << QByteArray("<s><file Name=\"a\" ISCOMMON=\"true\"/></s>") << QStringList{"@||false"}
+        << 0;
     QTest::newRow("tag name is case-sensitive")
         << QByteArray("<s><File name=\"a\"/></s>") << QStringList{"||false"} << 0;
     QTest::newRow("text between entries is no entry")
         << QByteArray("<s>\n  text <file name=\"a\"/> more\n</s>") << QStringList{"@a||false"} << 0;
     QTest::newRow("names that climb out are skipped")
-        << QByteArray("<s><file name=\"/etc/passwd\"/><file name=\"../x\"/><file name=\"a/../../x\"/>"
-                      "<file name=\"..\"/><file name=\"ok/..b\"/><file name=\"..c\"/></s>")
+        << QByteArray(
+               "<s><file name=\"/etc/passwd\"/><file name=\"../x\"/><file name=\"a/../../x\"/>"
+               "<file name=\"..\"/><file name=\"ok/..b\"/><file name=\"..c\"/></s>")
         << QStringList{"@ok/..b||false", "@..c||false"} << 4;
     QTest::newRow("root without children") << QByteArray("<s/>") << QStringList{} << 0;
     QTest::newRow("missing Setup.xml") << QByteArray() << QStringList{} << 0;
@@ -367,7 +385,6 @@ void TestDlgDownload::parseSetupInfoFolderForms()
 
 void TestDlgDownload::installUpdates_data()
 {
-    QTest::addColumn<OldPath>("oldPath");
     QTest::addColumn<QByteArray>("installer"); // null: no installer file
     QTest::addColumn<bool>("executable");
     QTest::addColumn<bool>("accept");
@@ -375,37 +392,27 @@ void TestDlgDownload::installUpdates_data()
     QTest::addColumn<int>("calls");
 
     const QByteArray recording(kRecordingInstaller);
-    QTest::newRow("declined") << OldPath::InstallFolder << recording << true << false << -1 << 0;
-    QTest::newRow("installed") << OldPath::InstallFolder << recording << true << true << 0 << 1;
-    QTest::newRow("installer missing") << OldPath::InstallFolder << QByteArray() << true << true
-                                       << -2 << 0;
-    QTest::newRow("installer not executable")
-        << OldPath::InstallFolder << recording << false << true << -2 << 0;
+    QTest::newRow("declined") << recording << true << false << -1 << 0;
+    QTest::newRow("installed") << recording << true << true << 0 << 1;
+    QTest::newRow("installer missing") << QByteArray() << true << true << -2 << 0;
+    QTest::newRow("installer not executable") << recording << false << true << -2 << 0;
     QTest::newRow("installer crashes")
-        << OldPath::InstallFolder << QByteArray("#!/bin/sh\nkill -SEGV $$\n") << true << true << -1
-        << 0;
+        << QByteArray("#!/bin/sh\nkill -SEGV $$\n") << true << true << -1 << 0;
     QTest::newRow("installer exit code returned")
-        << OldPath::InstallFolder << QByteArray("#!/bin/sh\nexit 7\n") << true << true << 7 << 0;
-    // An empty stored folder makes the program "/installUpdate", which does not exist here.
-    QTest::newRow("stored folder empty") << OldPath::Empty << recording << true << true << -2 << 0;
+        << QByteArray("#!/bin/sh\nexit 7\n") << true << true << 7 << 0;
 }
 
 void TestDlgDownload::installUpdates()
 {
-    QFETCH(OldPath, oldPath);
     QFETCH(QByteArray, installer);
     QFETCH(bool, executable);
     QFETCH(bool, accept);
     QFETCH(int, result);
     QFETCH(int, calls);
 
-    if (oldPath == OldPath::Empty && QFileInfo::exists("/installUpdate"))
-        QSKIP("this machine has a /installUpdate");
-
     QFile::remove(m_install + "/installUpdate");
     if (!installer.isNull())
         QVERIFY(writeProgram(m_install + "/installUpdate", installer, executable));
-    setOldPath(oldPath == OldPath::Empty ? QVariant(QString("")) : QVariant(m_install));
 
     // A blank in the folder and in the name: the installer still gets the path as one argument.
     const QString file = tmp() + "/un pack/read me.txt";
@@ -424,10 +431,27 @@ void TestDlgDownload::installUpdates()
     QCOMPARE(installerCalls(m_install), expected);
 }
 
-void TestDlgDownload::installerFromTheUpdatersOwnFolder()
+void TestDlgDownload::installerFolder_data()
 {
-    // With no stored folder the installer is looked for next to the running program, here the
-    // test binary; it is put there for this test only.
+    QTest::addColumn<OldPath>("oldPath");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("ownFolderCalls");
+
+    QTest::newRow("no stored folder: next to the running program")
+        << OldPath::Absent << 0 << QStringList{"1|/some file|missing"};
+    // An empty stored folder makes the program "/installUpdate", which does not exist here.
+    QTest::newRow("stored folder empty: at the root") << OldPath::Empty << -2 << QStringList{};
+}
+
+void TestDlgDownload::installerFolder()
+{
+    QFETCH(OldPath, oldPath);
+    QFETCH(int, result);
+    QFETCH(QStringList, ownFolderCalls);
+
+    if (QFileInfo::exists("/installUpdate"))
+        QSKIP("this machine has a /installUpdate");
+    // The running program is the test binary; an installer is put next to it for this test only.
     const QString ownFolder = QCoreApplication::applicationDirPath();
     const QString program = ownFolder + "/installUpdate";
     QVERIFY2(!QFileInfo::exists(program), "a stale installUpdate is next to the test binary");
@@ -436,12 +460,12 @@ void TestDlgDownload::installerFromTheUpdatersOwnFolder()
         QFile::remove(program);
         QFile::remove(ownFolder + "/calls.log");
     });
-    setOldPath(QVariant());
+    setOldPath(oldPath == OldPath::Empty ? QVariant(QString("")) : QVariant());
 
     UpdaterApp app;
     DialogAnswerer answerer({true});
-    QCOMPARE(app.downloadWindow->installUpdates("/some file"), 0);
-    QCOMPARE(installerCalls(ownFolder), QStringList{"1|/some file|missing"});
+    QCOMPARE(app.downloadWindow->installUpdates("/some file"), result);
+    QCOMPARE(installerCalls(ownFolder), ownFolderCalls);
     QCOMPARE(installerCalls(m_install), QStringList{});
 }
 
@@ -466,7 +490,8 @@ void TestDlgDownload::passInstallsFirstModuleThenTakesTheShortcut()
     window->startShowDownload();
     QVERIFY(window->isVisible());
     QCOMPARE(app.skipEventLoop, false);
-    QCOMPARE(window->findChild<QTextEdit *>("descriptionEdit")->toPlainText(), QString("Zandro Reader 9.2"));
+    QCOMPARE(window->findChild<QTextEdit *>("descriptionEdit")->toPlainText(),
+             QString("Zandro Reader 9.2"));
     QTRY_COMPARE_WITH_TIMEOUT(watch.closes, 1, 30000);
     QVERIFY(!window->isVisible());
 
@@ -509,7 +534,8 @@ void TestDlgDownload::announcedSize_data()
     QTest::newRow("text after the first B ignored") << "9B (9 Bytes)" << QByteArray(9, 'l') << true;
     QTest::newRow("no B at all") << "1234567" << QByteArray(1234567, 'l') << true;
     QTest::newRow("1.5 MB reads 0, empty file complete") << "1.5 MB" << QByteArray("") << true;
-    QTest::newRow("1.5 MB reads 0, other file downloaded") << "1.5 MB" << QByteArray(9, 'l') << false;
+    QTest::newRow("1.5 MB reads 0, other file downloaded")
+        << "1.5 MB" << QByteArray(9, 'l') << false;
     QTest::newRow("short file downloaded again") << "9B" << QByteArray(8, 'l') << false;
     QTest::newRow("nothing there") << "9B" << QByteArray() << false;
 }
@@ -541,7 +567,8 @@ void TestDlgDownload::announcedSize()
         QCOMPARE(watch.shows, 0);
         QCOMPARE(watch.closes, 1);
         QCOMPARE(readFile(localPath), local);
-        QCOMPARE(window->findChild<QProgressBar *>("progressBar")->value(), local.isEmpty() ? 0 : 100);
+        QCOMPARE(window->findChild<QProgressBar *>("progressBar")->value(),
+                 local.isEmpty() ? 0 : 100);
     } else {
         QVERIFY(window->isVisible());
         // After a real download an unpack failure still closes the window, ending the pass.
