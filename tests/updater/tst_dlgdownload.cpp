@@ -330,6 +330,9 @@ void TestDlgDownload::parseSetupInfo_data()
     QTest::newRow("root without children") << QByteArray("<s/>") << QStringList{} << 0;
     QTest::newRow("missing Setup.xml") << QByteArray() << QStringList{} << 0;
     QTest::newRow("empty Setup.xml") << QByteArray("") << QStringList{} << 0;
+    // The reader takes whatever it could read, the cut entry included.
+    QTest::newRow("Setup.xml cut short") << QByteArray("<s><file name=\"a\"/><file name=\"b")
+                                         << QStringList{"@a||false", "@b||false"} << 0;
     QTest::newRow("unparsable Setup.xml") << QByteArray("</s>") << QStringList{} << 0;
     QTest::newRow("no root element at all") << QByteArray("just text") << QStringList{} << 0;
 }
