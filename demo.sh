@@ -15,6 +15,9 @@ if [ ! -f build/CMakeCache.txt ]; then
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 echo "==> building zandro-updater and zandro-pack"
-cmake --build build --target zandro-updater zandro-pack -j "${DEMO_JOBS:-2}" >/dev/null
+if ! out=$(cmake --build build --target zandro-updater zandro-pack -j "${DEMO_JOBS:-2}" 2>&1); then
+    printf '%s\n' "$out"
+    exit 1
+fi
 
 python3 demo/run_demo.py --updater build/zandro-updater --pack build/tools/zandro-pack
