@@ -10,7 +10,6 @@
 #include <QSettings>
 #include <QTextEdit>
 
-#include <functional>
 #include <memory>
 
 #include <unistd.h>
