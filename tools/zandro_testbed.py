@@ -57,7 +57,10 @@ http {{
     }}
 }}
 """)
-        self.proc = subprocess.Popen(["nginx", "-c", conf, "-p", self.work],
+        nginx = shutil.which("nginx") or "/usr/sbin/nginx"
+        # -e: the error log is ours from the start, not the system's (which needs root).
+        self.proc = subprocess.Popen([nginx, "-e", os.path.join(self.work, "error.log"),
+                                      "-c", conf, "-p", self.work],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
         while time.time() < deadline:
@@ -144,8 +147,9 @@ class Session:
         with open(os.path.join(folder, "Zandro Reader.conf"), "w") as f:
             f.write("\n".join(lines) + "\n")
 
-    def installer_calls(self):
-        log = os.path.join(self.install, "installer.log")
+    def installer_calls(self, log_name="installer.log"):
+        """The installer's log lines, split at tabs."""
+        log = os.path.join(self.install, log_name)
         if not os.path.exists(log):
             return []
         with open(log) as f:
@@ -156,9 +160,9 @@ class Session:
         env.update(XDG_CONFIG_HOME=self.config, TMPDIR=self.tmp,
                    ZANDRO_CATALOGUE_HOST=catalogue_host)
         env.pop("QT_QPA_PLATFORM", None)
-        # The updater draws nothing with GL. Left loaded, the GL plugin is unloaded before a
-        # sanitized build's leak check, whose report then blames an unknown module.
-        env["QT_XCB_GL_INTEGRATION"] = "none"
+        # The windows need no OpenGL. Without the GLX integration no GL driver is loaded and
+        # unloaded again, which under the leak checker reports a leak from a vanished module.
+        env.setdefault("QT_XCB_GL_INTEGRATION", "none")
         if display:
             env["DISPLAY"] = display
         return env
@@ -211,3 +215,74 @@ class Display:
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()
             self.proc.wait(5)
+
+
+# The updater's windows are told apart by their fixed sizes.
+MESSAGE_SIZE = (398, 125)
+DOWNLOAD_SIZE = (604, 222)
+PRESENCE_PORT = 8999
+
+
+def probe_presence():
+    """What a client connecting to the updater's presence port receives."""
+    try:
+        with socket.create_connection(("127.0.0.1", PRESENCE_PORT), timeout=5) as s:
+            data = b""
+            while True:
+                chunk = s.recv(64)
+                if not chunk:
+                    return data
+                data += chunk
+    except OSError as e:
+        return repr(e).encode()
+
+
+class Pass:
+    """What one run of the updater showed, received and printed."""
+
+    def __init__(self):
+        self.dialogs = []          # keys pressed, one per message dialog, in order
+        self.download_window = False
+        self.presence = None       # the presence reply while the first dialog was up
+        self.exit_code = None      # None when the run had to be killed
+        self.log = ""
+
+
+def run_pass(updater, env, display, answers, log_path, timeout=120):
+    """Runs the updater on display, pressing the given keys on its message dialogs in order
+    ("Escape" once they run out). With display None nothing is answered: somebody else does."""
+    result = Pass()
+    keys = list(answers)
+    with open(log_path, "w") as log:
+        proc = subprocess.Popen([updater], stdout=log, stderr=log, stdin=subprocess.DEVNULL,
+                                env=env)
+        try:
+            answered = set()
+            deadline = time.time() + timeout
+            while proc.poll() is None and time.time() < deadline:
+                if display is None:
+                    time.sleep(0.1)
+                    continue
+                for wid, width, height in display.windows():
+                    if (width, height) == DOWNLOAD_SIZE:
+                        result.download_window = True
+                    if (width, height) != MESSAGE_SIZE or wid in answered:
+                        continue
+                    if result.presence is None:
+                        result.presence = probe_presence()
+                    time.sleep(0.3)  # let the dialog settle before typing into it
+                    key = keys.pop(0) if keys else "Escape"
+                    result.dialogs.append(key)
+                    display.press(wid, key)
+                    answered.add(wid)
+                time.sleep(0.1)
+            if proc.poll() is not None:
+                result.exit_code = proc.returncode
+        finally:
+            # A run that overstayed, or an interrupted caller, never leaves the updater behind.
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+    with open(log_path, errors="replace") as f:
+        result.log = f.read()
+    return result

@@ -8,10 +8,8 @@ arguments. The windows are answered with real X input through xdotool.
 import argparse
 import hashlib
 import os
-import socket
 import subprocess
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
@@ -19,35 +17,9 @@ import zandro_testbed as bed  # noqa: E402
 
 UPDATER = None
 PACK = None
-MESSAGE_SIZE = (398, 125)
-DOWNLOAD_SIZE = (604, 222)
 QUERY = ("GET /addons/get_addons.php/get_addons.php?addon=Update%20List&product=ZandroReader"
          "&version=9.1&build=0.5096&platform=x86&EmbededLanguage=en_us HTTP/1.1")
 PACKAGE_PATH = "/packages/zandro-9.2.0.1.pkg"
-
-
-def probe_presence():
-    try:
-        with socket.create_connection(("127.0.0.1", 8999), timeout=5) as s:
-            data = b""
-            while True:
-                chunk = s.recv(64)
-                if not chunk:
-                    return data
-                data += chunk
-    except OSError as e:
-        return repr(e).encode()
-
-
-class Pass:
-    """What one run of the updater showed, received and printed."""
-
-    def __init__(self):
-        self.dialogs = []          # keys pressed, one per message dialog, in order
-        self.download_window = False
-        self.presence = None
-        self.exit_code = None
-        self.log = ""
 
 
 class UpdatePassTest(unittest.TestCase):
@@ -98,36 +70,12 @@ class UpdatePassTest(unittest.TestCase):
 
     def run_pass(self, answers, timeout=120):
         """Runs the updater, pressing the given keys on its message dialogs in order."""
-        result = Pass()
-        keys = list(answers)
-        log_path = os.path.join(self.session.base, "updater.log")
-        with open(log_path, "w") as log:
-            proc = subprocess.Popen([UPDATER], stdout=log, stderr=log, stdin=subprocess.DEVNULL,
-                                    env=self.session.env(f"127.0.0.1:{self.nginx.port}",
-                                                         self.display.name))
-            answered = set()
-            deadline = time.time() + timeout
-            while proc.poll() is None and time.time() < deadline:
-                for wid, width, height in self.display.windows():
-                    if (width, height) == DOWNLOAD_SIZE:
-                        result.download_window = True
-                    if (width, height) != MESSAGE_SIZE or wid in answered:
-                        continue
-                    if result.presence is None:
-                        result.presence = probe_presence()
-                    time.sleep(0.3)  # let the dialog settle before typing into it
-                    key = keys.pop(0) if keys else "Escape"
-                    result.dialogs.append(key)
-                    self.display.press(wid, key)
-                    answered.add(wid)
-                time.sleep(0.1)
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-                self.fail("the updater did not end; dialogs answered: %r" % result.dialogs)
-            result.exit_code = proc.returncode
-        with open(log_path, errors="replace") as f:
-            result.log = f.read()
+        result = bed.run_pass(UPDATER, self.session.env(f"127.0.0.1:{self.nginx.port}",
+                                                        self.display.name),
+                              self.display, answers,
+                              os.path.join(self.session.base, "updater.log"), timeout)
+        if result.exit_code is None:
+            self.fail("the updater did not end; dialogs answered: %r" % result.dialogs)
         return result
 
     def unpacked(self, name):

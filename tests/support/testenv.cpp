@@ -1,6 +1,7 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QProcess>
 #include <cstdlib>
 
 namespace {
@@ -79,4 +80,33 @@ void LogCapture::clear()
 {
     QMutexLocker lock(&g_logMutex);
     g_lines.clear();
+}
+
+bool TestEnv::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray TestEnv::readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool TestEnv::run(const QString &program, const QStringList &args, const QString &outFile)
+{
+    if (program.isEmpty())
+        return false;
+    QProcess process;
+    if (!outFile.isEmpty())
+        process.setStandardOutputFile(outFile);
+    process.start(program, args);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        qWarning() << program << args << process.readAllStandardError();
+        return false;
+    }
+    return true;
 }

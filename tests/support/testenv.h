@@ -14,6 +14,13 @@ namespace TestEnv {
 QString isolate();
 // The private folder made by isolate().
 QString root();
+// Writes bytes as the whole content of the file at path; true when all were written.
+bool writeFile(const QString &path, const QByteArray &bytes);
+// The whole content of the file at path, or "<missing>" when it cannot be opened.
+QByteArray readFile(const QString &path);
+// Runs a program to its end; its standard output goes to outFile when given. True when it
+// exited normally with code 0; otherwise its standard error is logged as a warning.
+bool run(const QString &program, const QStringList &args, const QString &outFile = QString());
 } // namespace TestEnv
 
 // Collects every message passed to Qt's message handler while it lives.

@@ -41,34 +41,10 @@ QString tool(const char *name)
     return QStandardPaths::findExecutable(QString::fromLatin1(name));
 }
 
-// Runs a program to its end; stdout goes to outFile when given.
-bool run(const QString &program, const QStringList &args, const QString &outFile = QString())
-{
-    if (program.isEmpty())
-        return false;
-    QProcess process;
-    if (!outFile.isEmpty())
-        process.setStandardOutputFile(outFile);
-    process.start(program, args);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        qWarning() << program << args << process.readAllStandardError();
-        return false;
-    }
-    return true;
-}
+using TestEnv::run;
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
+using TestEnv::readFile;
+using TestEnv::writeFile;
 
 quint32 le32(const QByteArray &bytes, int at)
 {

@@ -36,10 +36,7 @@ bool leavesFolder(const QString &name)
 } // namespace
 
 DlgDownload::DlgDownload(UpdaterApp *updaterApp, QWidget *parent)
-    : QMainWindow(parent),
-      ui(new Ui_DlgDownload),
-      downloader(nullptr),
-      downloadedBytes(0),
+    : QMainWindow(parent), ui(new Ui_DlgDownload), downloader(nullptr), downloadedBytes(0),
       app(updaterApp)
 {
     ui->setupUi(this);
@@ -83,7 +80,8 @@ void DlgDownload::downloadUpates()
 
     downloadedBytes = 0;
     delete downloader;
-    downloader = new QHttpDownLoadS(nullptr, ui->progressBar, ui->timeRemainLabel, &downloadedBytes);
+    downloader =
+        new QHttpDownLoadS(nullptr, ui->progressBar, ui->timeRemainLabel, &downloadedBytes);
 
     const QString folder = QDir::tempPath() + QLatin1String(kDownloadFolder);
     if (!Comm::makeOwnFolder(folder)) {
@@ -93,7 +91,8 @@ void DlgDownload::downloadUpates()
         return;
     }
 
-    const QString localPath = folder + module->url.mid(module->url.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString localPath =
+        folder + module->url.mid(module->url.lastIndexOf(QLatin1Char('/')) + 1);
     const int bIndex = module->size.indexOf(QLatin1Char('B'));
     bool isNumber = false;
     int size = module->size.left(bIndex).toInt(&isNumber, 10);
@@ -200,8 +199,7 @@ void DlgDownload::ParseSetupInfo(QString folder, QVector<_SetupInfo *> &entries)
                 else if (attribute == "parameter")
                     entry->parameter = Comm::ws2qs(value);
                 else if (attribute == "iscommon")
-                    entry->isCommon =
-                        Comm::ws2qs(value).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+                    entry->isCommon = value.CompareNoCase(L"true") == 0;
             }
             if (leavesFolder(name)) {
                 qDebug() << "skip Setup.xml entry outside the package folder:" << name;
