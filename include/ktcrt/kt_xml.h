@@ -138,8 +138,9 @@ public:
     ~CXML_AttrMap();
 
     int GetSize() const { return m_nSize; }
-    // Requires: 0 <= index < GetSize().
-    CXML_AttrItem &GetAt(int index) const;
+    // Requires: 0 <= index < GetSize(). Items are read here and changed only through SetAt,
+    // RemoveAt and RemoveAll, because a parsed map keeps its strings in one shared block.
+    const CXML_AttrItem &GetAt(int index) const;
     // Value of the first matching item, or null.
     const CKT_WideStringL *Lookup(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name) const;
     // Replaces the value of the first matching item (keeping its position) or appends a new one.
@@ -155,10 +156,17 @@ private:
     friend class CXML_Parser;
 
     int FindIndex(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name) const;
+    // Whether p lies inside m_pBlock, so that it must not be freed on its own.
+    bool InBlock(const void *p) const;
+    // Frees the strings of one item that do not live in m_pBlock and leaves them empty.
+    void EmptyItem(CXML_AttrItem &item, _IKT_Allocator *pAllocator);
 
     CXML_AttrItem *m_pItems = nullptr; // created on the first insertion
     int m_nSize = 0;
     int m_nMaxSize = 0;
+    // The parser puts a tag's items, names and values into this one allocation (its byte size
+    // in the first word, the items after the head); null for maps built item by item.
+    void *m_pBlock = nullptr;
 };
 
 // ---- elements -----------------------------------------------------------------------------

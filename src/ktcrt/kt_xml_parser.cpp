@@ -43,6 +43,27 @@ void Free(_IKT_Allocator *pAllocator, void *p)
     KT_AllocatorFree(pAllocator, p);
 }
 
+CXML_Content *NewContent(_IKT_Allocator *pAllocator, const wchar_t *text, size_t n, int bCDATA)
+{
+    if (!text)
+        n = 0;
+    if (n > size_t(0x7FFFFFF0 - sizeof(CXML_Content)) / sizeof(wchar_t) - 1)
+        return nullptr;
+    const size_t bytes = sizeof(CXML_Content) + (n ? (n + 1) * sizeof(wchar_t) : 0);
+    CXML_Content *pContent = static_cast<CXML_Content *>(Alloc(pAllocator, bytes));
+    if (!pContent)
+        return nullptr;
+    new (pContent) CXML_Content();
+    pContent->m_bCDATA = bCDATA;
+    if (n) {
+        wchar_t *chars = reinterpret_cast<wchar_t *>(pContent + 1);
+        memcpy(chars, text, n * sizeof(wchar_t));
+        chars[n] = 0;
+        static_cast<CKT_WideStringC &>(pContent->m_Content) = CKT_WideStringC(chars, int(n));
+    }
+    return pContent;
+}
+
 } // namespace ktxml
 
 namespace {
@@ -457,14 +478,9 @@ void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
         while (n && IsTrimmedSpace(text[n - 1]))
             --n;
     if (n) {
-        CXML_Content *pContent =
-            static_cast<CXML_Content *>(ktxml::Alloc(m_pAllocator, sizeof(CXML_Content)));
-        if (pContent) {
-            new (pContent) CXML_Content();
-            pContent->m_bCDATA = 0;
-            pContent->m_Content.Set(CKT_WideStringC(text, int(n)), m_pAllocator);
+        CXML_Content *pContent = ktxml::NewContent(m_pAllocator, text, n, 0);
+        if (pContent)
             PushChild(pElement, CXML_Element::Content, pContent);
-        }
     }
     m_Text.Clear();
     m_nPending = 0;
@@ -613,30 +629,67 @@ void CXML_Parser::AddPendingAttr()
         IndexPendingAttr(n - 1);
 }
 
+namespace {
+
+// Copies n characters and a terminator to at and points str there; returns the next free place.
+// No characters leave str empty (null pointer), as Set does.
+template <typename View, typename C> C *PlaceString(View &str, C *at, const C *src, size_t n)
+{
+    if (n == 0)
+        return at;
+    memcpy(at, src, n * sizeof(C));
+    at[n] = 0;
+    str = View(at, int(n));
+    return at + n + 1;
+}
+
+} // namespace
+
 bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
 {
     const size_t n = m_Attrs.Size();
     if (n == 0)
         return true;
-    CXML_AttrMap &map = pElement->m_AttrMap;
-    map.m_pItems =
-        static_cast<CXML_AttrItem *>(ktxml::Alloc(m_pAllocator, n * sizeof(CXML_AttrItem)));
-    if (!map.m_pItems)
+    // One allocation per tag: the items, then the values, then the names, each string with its
+    // terminator. This halves the blocks of a typical tree and keeps an element's data together.
+    const PendingAttr *attrs = m_Attrs.Data();
+    size_t nChars = 0, nBytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+        nChars += attrs[i].m_nValueLen ? attrs[i].m_nValueLen + 1 : 0;
+        nBytes += attrs[i].m_nPrefixLen ? attrs[i].m_nPrefixLen + 1 : 0;
+        nBytes += attrs[i].m_nNameLen ? attrs[i].m_nNameLen + 1 : 0;
+    }
+    const size_t nMax = 0x7FFFFFF0;
+    const size_t valuesAt = ktxml::kAttrBlockHead + n * sizeof(CXML_AttrItem);
+    if (n > nMax / sizeof(CXML_AttrItem) || nChars > (nMax - valuesAt) / sizeof(wchar_t) ||
+        nBytes > nMax - valuesAt - nChars * sizeof(wchar_t))
         return false;
-    map.m_nMaxSize = int(n);
+    const size_t namesAt = valuesAt + nChars * sizeof(wchar_t);
+    const size_t total = namesAt + nBytes;
+    char *block = static_cast<char *>(ktxml::Alloc(m_pAllocator, total));
+    if (!block)
+        return false;
+    *reinterpret_cast<size_t *>(block) = total;
+    CXML_AttrItem *items = reinterpret_cast<CXML_AttrItem *>(block + ktxml::kAttrBlockHead);
+    wchar_t *value = reinterpret_cast<wchar_t *>(block + valuesAt);
+    char *name = block + namesAt;
     const char *names = m_AttrNames.Data();
     const wchar_t *values = m_AttrValues.Data();
     for (size_t i = 0; i < n; ++i) {
-        const PendingAttr &attr = m_Attrs.Data()[i];
-        CXML_AttrItem *pItem = new (&map.m_pItems[i]) CXML_AttrItem();
-        pItem->m_QSpaceName.Set(CKT_ByteStringC(names + attr.m_nPrefix, int(attr.m_nPrefixLen)),
-                                m_pAllocator);
-        pItem->m_AttrName.Set(CKT_ByteStringC(names + attr.m_nName, int(attr.m_nNameLen)),
-                              m_pAllocator);
-        pItem->m_Value.Set(CKT_WideStringC(values + attr.m_nValue, int(attr.m_nValueLen)),
-                           m_pAllocator);
+        const PendingAttr &attr = attrs[i];
+        CXML_AttrItem *pItem = new (&items[i]) CXML_AttrItem();
+        name = PlaceString<CKT_ByteStringC>(pItem->m_QSpaceName, name, names + attr.m_nPrefix,
+                                            attr.m_nPrefixLen);
+        name = PlaceString<CKT_ByteStringC>(pItem->m_AttrName, name, names + attr.m_nName,
+                                            attr.m_nNameLen);
+        value = PlaceString<CKT_WideStringC>(pItem->m_Value, value, values + attr.m_nValue,
+                                             attr.m_nValueLen);
     }
+    CXML_AttrMap &map = pElement->m_AttrMap;
+    map.m_pBlock = block;
+    map.m_pItems = items;
     map.m_nSize = int(n);
+    map.m_nMaxSize = int(n);
     return true;
 }
 
@@ -850,9 +903,34 @@ CXML_AttrMap::~CXML_AttrMap()
 {
     // The owning element frees the items with its allocator; nothing may be left here.
     KTASSERT(m_pItems == nullptr);
+    KTASSERT(m_pBlock == nullptr);
 }
 
-CXML_AttrItem &CXML_AttrMap::GetAt(int index) const
+bool CXML_AttrMap::InBlock(const void *p) const
+{
+    if (!m_pBlock)
+        return false;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(m_pBlock);
+    return reinterpret_cast<uintptr_t>(p) - start < *static_cast<const size_t *>(m_pBlock);
+}
+
+void CXML_AttrMap::EmptyItem(CXML_AttrItem &item, _IKT_Allocator *pAllocator)
+{
+    if (InBlock(item.m_QSpaceName.GetPtr()))
+        static_cast<CKT_ByteStringC &>(item.m_QSpaceName) = CKT_ByteStringC();
+    else
+        item.m_QSpaceName.Empty(pAllocator);
+    if (InBlock(item.m_AttrName.GetPtr()))
+        static_cast<CKT_ByteStringC &>(item.m_AttrName) = CKT_ByteStringC();
+    else
+        item.m_AttrName.Empty(pAllocator);
+    if (InBlock(item.m_Value.GetPtr()))
+        static_cast<CKT_WideStringC &>(item.m_Value) = CKT_WideStringC();
+    else
+        item.m_Value.Empty(pAllocator);
+}
+
+const CXML_AttrItem &CXML_AttrMap::GetAt(int index) const
 {
     KTASSERT(index >= 0);
     KTASSERT(index < m_nSize);
@@ -882,8 +960,27 @@ void CXML_AttrMap::SetAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC &n
 {
     const int i = FindIndex(prefix, name);
     if (i >= 0) {
-        m_pItems[i].m_Value.Set(value, pAllocator);
+        CKT_WideStringL &old = m_pItems[i].m_Value;
+        if (InBlock(old.GetPtr())) {
+            // The value may be this very string: copy it out before letting go of it.
+            const CKT_WideStringC source = value;
+            static_cast<CKT_WideStringC &>(old) = CKT_WideStringC();
+            old.Set(source, pAllocator);
+            return;
+        }
+        old.Set(value, pAllocator);
         return;
+    }
+    if (InBlock(m_pItems)) {
+        // Items inside the block cannot be reallocated: move them to an array of their own,
+        // their strings stay where they are.
+        CXML_AttrItem *pItems = nullptr;
+        int nMax = 0;
+        if (!GrowArray(pAllocator, pItems, nMax, m_nSize + 1))
+            return;
+        memcpy(static_cast<void *>(pItems), m_pItems, sizeof(CXML_AttrItem) * size_t(m_nSize));
+        m_pItems = pItems;
+        m_nMaxSize = nMax;
     }
     if (!GrowArray(pAllocator, m_pItems, m_nMaxSize, m_nSize + 1))
         return;
@@ -900,10 +997,7 @@ void CXML_AttrMap::RemoveAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC
     const int i = FindIndex(prefix, name);
     if (i < 0)
         return;
-    CXML_AttrItem &item = m_pItems[i];
-    item.m_QSpaceName.Empty(pAllocator);
-    item.m_AttrName.Empty(pAllocator);
-    item.m_Value.Empty(pAllocator);
+    EmptyItem(m_pItems[i], pAllocator);
     memmove(static_cast<void *>(m_pItems + i), m_pItems + i + 1,
             sizeof(CXML_AttrItem) * size_t(m_nSize - i - 1));
     --m_nSize;
@@ -911,12 +1005,12 @@ void CXML_AttrMap::RemoveAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC
 
 void CXML_AttrMap::RemoveAll(_IKT_Allocator *pAllocator)
 {
-    for (int i = 0; i < m_nSize; ++i) {
-        m_pItems[i].m_QSpaceName.Empty(pAllocator);
-        m_pItems[i].m_AttrName.Empty(pAllocator);
-        m_pItems[i].m_Value.Empty(pAllocator);
-    }
-    ktxml::Free(pAllocator, m_pItems);
+    for (int i = 0; i < m_nSize; ++i)
+        EmptyItem(m_pItems[i], pAllocator);
+    if (!InBlock(m_pItems))
+        ktxml::Free(pAllocator, m_pItems);
+    ktxml::Free(pAllocator, m_pBlock);
+    m_pBlock = nullptr;
     m_pItems = nullptr;
     m_nSize = 0;
     m_nMaxSize = 0;
@@ -975,9 +1069,7 @@ void CXML_Element::FreeChild(const ChildSlot &slot)
     if (slot.m_nType == Element) {
         Destroy(static_cast<CXML_Element *>(slot.m_pChild), m_pAllocator);
     } else {
-        CXML_Content *pContent = static_cast<CXML_Content *>(slot.m_pChild);
-        pContent->m_Content.Empty(m_pAllocator);
-        ktxml::Free(m_pAllocator, pContent);
+        ktxml::FreeContent(m_pAllocator, static_cast<CXML_Content *>(slot.m_pChild));
     }
 }
 
@@ -1314,17 +1406,10 @@ void CXML_Element::AddChildContent(const CKT_WideStringC &text, bool bCDATA)
 
 void CXML_Element::InsertChildContent(int index, const CKT_WideStringC &text, bool bCDATA)
 {
-    CXML_Content *pContent =
-        static_cast<CXML_Content *>(ktxml::Alloc(m_pAllocator, sizeof(CXML_Content)));
-    if (!pContent)
-        return;
-    new (pContent) CXML_Content();
-    pContent->m_bCDATA = bCDATA ? 1 : 0;
-    pContent->m_Content.Set(text, m_pAllocator);
-    if (!InsertSlot(index, Content, pContent)) {
-        pContent->m_Content.Empty(m_pAllocator);
-        ktxml::Free(m_pAllocator, pContent);
-    }
+    CXML_Content *pContent = ktxml::NewContent(m_pAllocator, text.GetPtr(),
+                                               size_t(text.GetLength()), bCDATA ? 1 : 0);
+    if (pContent && !InsertSlot(index, Content, pContent))
+        ktxml::FreeContent(m_pAllocator, pContent);
 }
 
 CXML_Element *CXML_Element::Clone(_IKT_Allocator *pAllocator) const

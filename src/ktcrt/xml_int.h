@@ -85,12 +85,31 @@ void AppendUTF8(ByteBuf &out, wchar_t c);
 
 } // namespace ktxml
 
-// A text child: the CDATA flag and the text.
+// A text child: the CDATA flag and the text, whose characters follow the record in the same
+// allocation (see ktxml::NewContent).
 struct CXML_Content
 {
     int m_bCDATA;
     CKT_WideStringL m_Content;
 };
+
+namespace ktxml {
+
+// A content record with a copy of n characters behind it, in one allocation; null when memory
+// runs out. No characters leave m_Content empty (null pointer), as for any empty string.
+CXML_Content *NewContent(_IKT_Allocator *pAllocator, const wchar_t *text, size_t n, int bCDATA);
+inline void FreeContent(_IKT_Allocator *pAllocator, CXML_Content *pContent)
+{
+    Free(pAllocator, pContent);
+}
+
+// Bytes before the items in an attribute block; the first word holds the block's byte size.
+enum
+{
+    kAttrBlockHead = 16
+};
+
+} // namespace ktxml
 
 // The whole memory buffer as one block.
 class CXML_DataBufAcc final : public IKT_BufferRead
