@@ -340,55 +340,71 @@ wchar_t CXML_Parser::GetCharRef()
 
 namespace {
 
-// UTF-8 decoding of one run of bytes into out (which has room for n characters); returns the
-// number of characters written. Malformed bytes are dropped, a cut sequence stays pending.
-inline size_t DecodeUTF8(const unsigned char *p, size_t n, wchar_t *out, int &pending,
-                         uint32_t &partial)
+// Decodes UTF-8 from p towards end into out, stopping before the first byte equal to stop1 or
+// stop2; returns where it stopped. Malformed bytes are dropped and a sequence cut by the end
+// stays pending. Scanning and decoding happen in one pass, a bounded run at a time, so that
+// the scratch buffer never grows by more than the text itself. When the buffer cannot grow the
+// text is skipped.
+const unsigned char *DecodeUntil(const unsigned char *p, const unsigned char *end,
+                                 unsigned char stop1, unsigned char stop2, ktxml::WideBuf &out,
+                                 int &pendingRef, uint32_t &partialRef)
 {
-    wchar_t *o = out;
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            pending = 0;
-            *o++ = wchar_t(b);
-        } else if (b < 0xC0) {
-            if (pending) {
-                --pending;
-                partial |= uint32_t(b & 0x3F) << (6 * pending);
-                if (!pending)
-                    *o++ = wchar_t(partial);
-            }
-        } else if (b < 0xE0) {
-            pending = 1;
-            partial = uint32_t(b & 0x1F) << 6;
-        } else if (b < 0xF0) {
-            pending = 2;
-            partial = uint32_t(b & 0x0F) << 12;
-        } else if (b < 0xF8) {
-            pending = 3;
-            partial = uint32_t(b & 0x07) << 18;
-        } else if (b < 0xFC) {
-            pending = 4;
-            partial = uint32_t(b & 0x03) << 24;
-        } else if (b < 0xFE) {
-            pending = 5;
-            partial = uint32_t(b & 0x01) << 30;
+    int pending = pendingRef;
+    uint32_t partial = partialRef;
+    while (p < end) {
+        const size_t run = size_t(end - p) < 4096 ? size_t(end - p) : 4096;
+        const unsigned char *runEnd = p + run;
+        wchar_t *const first = out.Reserve(run);
+        if (!first) {
+            while (p < end && *p != stop1 && *p != stop2)
+                ++p;
+            break;
         }
+        wchar_t *o = first;
+        bool bStopped = false;
+        for (; p < runEnd; ++p) {
+            const unsigned char b = *p;
+            if (b < 0x80) {
+                if (b == stop1 || b == stop2) {
+                    bStopped = true;
+                    break;
+                }
+                pending = 0;
+                *o++ = wchar_t(b);
+            } else if (b < 0xC0) {
+                if (pending) {
+                    --pending;
+                    partial |= uint32_t(b & 0x3F) << (6 * pending);
+                    if (!pending)
+                        *o++ = wchar_t(partial);
+                }
+            } else if (b < 0xE0) {
+                pending = 1;
+                partial = uint32_t(b & 0x1F) << 6;
+            } else if (b < 0xF0) {
+                pending = 2;
+                partial = uint32_t(b & 0x0F) << 12;
+            } else if (b < 0xF8) {
+                pending = 3;
+                partial = uint32_t(b & 0x07) << 18;
+            } else if (b < 0xFC) {
+                pending = 4;
+                partial = uint32_t(b & 0x03) << 24;
+            } else if (b < 0xFE) {
+                pending = 5;
+                partial = uint32_t(b & 0x01) << 30;
+            }
+        }
+        out.Commit(size_t(o - first));
+        if (bStopped)
+            break;
     }
-    return size_t(o - out);
+    pendingRef = pending;
+    partialRef = partial;
+    return p;
 }
 
 } // namespace
-
-void CXML_Parser::DecodeText(const unsigned char *p, size_t n)
-{
-    if (n == 0)
-        return;
-    wchar_t *out = m_Text.Reserve(n);
-    if (!out)
-        return;
-    m_Text.Commit(DecodeUTF8(p, n, out, m_nPending, m_nPartial));
-}
 
 void CXML_Parser::GetAttrValue(ktxml::WideBuf &value)
 {
@@ -401,16 +417,9 @@ void CXML_Parser::GetAttrValue(ktxml::WideBuf &value)
     int pending = 0;
     uint32_t partial = 0;
     while (HaveByte()) {
-        const unsigned char *p = m_pBuffer + m_nIndex;
         const unsigned char *end = m_pBuffer + m_nBufferSize;
-        const unsigned char *q = p;
-        while (q < end && *q != quote && *q != '&')
-            ++q;
-        if (q > p) {
-            wchar_t *out = value.Reserve(size_t(q - p));
-            if (out)
-                value.Commit(DecodeUTF8(p, size_t(q - p), out, pending, partial));
-        }
+        const unsigned char *q =
+            DecodeUntil(m_pBuffer + m_nIndex, end, quote, '&', value, pending, partial);
         m_nIndex = size_t(q - m_pBuffer);
         if (q == end)
             continue;
@@ -521,6 +530,10 @@ int CXML_Parser::FindPendingAttr() const
 {
     const PendingAttr *attrs = m_Attrs.Data();
     if (!m_bAttrsIndexed) {
+        // Every match has the same local name, so a clear filter bit rules one out at once.
+        const size_t bit = NameFilterBit(m_Name.Data(), m_Name.Size());
+        if (!(m_NameFilter[bit / 64] & (uint64_t(1) << (bit % 64))))
+            return -1;
         for (size_t i = 0; i < m_Attrs.Size(); ++i)
             if (PendingNameIs(attrs[i]) && (m_Prefix.Size() == 0 || PendingPrefixIs(attrs[i])))
                 return int(i);
@@ -620,6 +633,8 @@ void CXML_Parser::AddPendingAttr()
     // A scratch buffer that could not grow holds fewer bytes than recorded: drop the attribute.
     if (m_AttrNames.Size() != attr.m_nName + attr.m_nNameLen || !m_Attrs.Push(attr))
         return;
+    const size_t bit = NameFilterBit(m_Name.Data(), m_Name.Size());
+    m_NameFilter[bit / 64] |= uint64_t(1) << (bit % 64);
     const size_t n = m_Attrs.Size();
     if (n < kIndexedAttrs)
         return;
@@ -737,6 +752,7 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
     m_AttrNames.Clear();
     m_AttrValues.Clear();
     m_bAttrsIndexed = false;
+    memset(m_NameFilter, 0, sizeof m_NameFilter);
     for (;;) {
         SkipWhiteSpaces();
         if (IsEOF() || !g_KTCRT_XML_IsNameIntro(m_pBuffer[m_nIndex]))
@@ -781,12 +797,9 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
     m_Text.Clear();
     m_nPending = 0;
     while (HaveByte()) {
-        const unsigned char *p = m_pBuffer + m_nIndex;
         const unsigned char *end = m_pBuffer + m_nBufferSize;
-        const unsigned char *q = p;
-        while (q < end && *q != '<' && *q != '&')
-            ++q;
-        DecodeText(p, size_t(q - p));
+        const unsigned char *q =
+            DecodeUntil(m_pBuffer + m_nIndex, end, '<', '&', m_Text, m_nPending, m_nPartial);
         m_nIndex = size_t(q - m_pBuffer);
         if (q == end)
             continue;

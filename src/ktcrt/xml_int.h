@@ -199,7 +199,6 @@ private:
     bool GetTagStart(bool bStartTag, bool &bEndTag, ktxml::ByteBuf &prefix, ktxml::ByteBuf &name);
     CXML_Element *ParseElement(CXML_Element *pParent, bool bStartTag, int depth);
     void InsertContentSegment(CXML_Element *pElement);
-    void DecodeText(const unsigned char *p, size_t n);
 
     _IKT_Allocator *m_pAllocator = nullptr;
     IKT_BufferRead *m_pDataAcc = nullptr;
@@ -228,11 +227,18 @@ private:
     // + 1 (0 = free): by local name (first of each name) and by prefix and name.
     enum
     {
-        kIndexedAttrs = 16
+        kIndexedAttrs = 64
     };
     ktxml::GrowBuf<uint32_t> m_NameSlots, m_QNameSlots;
     size_t m_nSlotMask = 0;
     bool m_bAttrsIndexed = false;
+    // Below kIndexedAttrs, a bit per hash of the local names seen in this tag: most attributes
+    // are new, and a clear bit proves it without a scan.
+    static size_t NameFilterBit(const char *name, size_t n)
+    {
+        return n ? (n * 7 + (unsigned char)name[0] * 3 + (unsigned char)name[n - 1]) & 255 : 0;
+    }
+    uint64_t m_NameFilter[4] = {};
     ktxml::ByteBuf m_AttrNames;
     ktxml::WideBuf m_AttrValues;
     // Children of every open element, innermost last; an element takes its own slice when it
