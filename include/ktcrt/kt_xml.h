@@ -164,8 +164,9 @@ private:
     CXML_AttrItem *m_pItems = nullptr; // created on the first insertion
     int m_nSize = 0;
     int m_nMaxSize = 0;
-    // The parser puts a tag's items, names and values into this one allocation (its byte size
-    // in the first word, the items after the head); null for maps built item by item.
+    // The parser puts a tag's items, names and values into this one block (its byte size in the
+    // first word, whether it is an allocation of its own in the second, the items after the
+    // head); null for maps built item by item.
     void *m_pBlock = nullptr;
 };
 
@@ -309,6 +310,8 @@ private:
     };
 
     bool InsertSlot(int index, int type, void *pChild);
+    // Lets go of prefix and tag name, which may live in the element's own allocation.
+    void EmptyNames();
     void FreeChild(const ChildSlot &slot);
     const ChildSlot *SlotAt(int index) const;
 
@@ -319,6 +322,8 @@ private:
     ChildSlot *m_pChildren = nullptr;
     int m_nChildren = 0;
     int m_nMaxChildren = 0;
+    // The parser may put prefix and tag name behind the element in the same allocation.
+    bool m_bInlineNames = false;
 };
 
 // Writes an element and everything below it as text.

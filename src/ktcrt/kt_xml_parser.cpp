@@ -660,13 +660,12 @@ template <typename View, typename C> C *PlaceString(View &str, C *at, const C *s
 
 } // namespace
 
-bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
+bool CXML_Parser::AttrBlockBytes(size_t &bytes) const
 {
+    bytes = 0;
     const size_t n = m_Attrs.Size();
     if (n == 0)
         return true;
-    // One allocation per tag: the items, then the values, then the names, each string with its
-    // terminator. This halves the blocks of a typical tree and keeps an element's data together.
     const PendingAttr *attrs = m_Attrs.Data();
     size_t nChars = 0, nBytes = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -679,15 +678,24 @@ bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
     if (n > nMax / sizeof(CXML_AttrItem) || nChars > (nMax - valuesAt) / sizeof(wchar_t) ||
         nBytes > nMax - valuesAt - nChars * sizeof(wchar_t))
         return false;
-    const size_t namesAt = valuesAt + nChars * sizeof(wchar_t);
-    const size_t total = namesAt + nBytes;
-    char *block = static_cast<char *>(ktxml::Alloc(m_pAllocator, total));
-    if (!block)
-        return false;
-    *reinterpret_cast<size_t *>(block) = total;
+    bytes = valuesAt + nChars * sizeof(wchar_t) + nBytes;
+    return true;
+}
+
+void CXML_Parser::FillAttrBlock(CXML_AttrMap &map, char *block, size_t bytes, bool bOwned)
+{
+    // The items, then the values, then the names, each string with its terminator.
+    const size_t n = m_Attrs.Size();
+    const PendingAttr *attrs = m_Attrs.Data();
+    size_t *head = reinterpret_cast<size_t *>(block);
+    head[0] = bytes;
+    head[1] = bOwned ? 1 : 0;
     CXML_AttrItem *items = reinterpret_cast<CXML_AttrItem *>(block + ktxml::kAttrBlockHead);
-    wchar_t *value = reinterpret_cast<wchar_t *>(block + valuesAt);
-    char *name = block + namesAt;
+    wchar_t *value = reinterpret_cast<wchar_t *>(items + n);
+    size_t nChars = 0;
+    for (size_t i = 0; i < n; ++i)
+        nChars += attrs[i].m_nValueLen ? attrs[i].m_nValueLen + 1 : 0;
+    char *name = reinterpret_cast<char *>(value + nChars);
     const char *names = m_AttrNames.Data();
     const wchar_t *values = m_AttrValues.Data();
     for (size_t i = 0; i < n; ++i) {
@@ -700,12 +708,56 @@ bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
         value = PlaceString<CKT_WideStringC>(pItem->m_Value, value, values + attr.m_nValue,
                                              attr.m_nValueLen);
     }
-    CXML_AttrMap &map = pElement->m_AttrMap;
     map.m_pBlock = block;
     map.m_pItems = items;
     map.m_nSize = int(n);
     map.m_nMaxSize = int(n);
-    return true;
+}
+
+CXML_Element *CXML_Parser::NewElement(CXML_Element *pParent)
+{
+    size_t attrBytes = 0;
+    if (!AttrBlockBytes(attrBytes))
+        return nullptr;
+    CXML_Element *pElement = nullptr;
+    char *attrBlock = nullptr;
+    if (!m_pAllocator) {
+        // With the general-purpose heap every block costs a call and a header, so the element,
+        // its names and its attributes share one allocation. A caller's allocator gets the
+        // plain layout, one block per part.
+        const size_t nTag = m_TagName.Size();
+        const size_t nPrefix = m_TagPrefix.Size();
+        const size_t attrAt =
+            (sizeof(CXML_Element) + nTag + 1 + (nPrefix ? nPrefix + 1 : 0) + 7) & ~size_t(7);
+        if (attrBytes > 0x7FFFFFF0 - attrAt)
+            return nullptr;
+        char *mem = static_cast<char *>(ktxml::Alloc(nullptr, attrAt + attrBytes));
+        if (!mem)
+            return nullptr;
+        pElement = new (static_cast<void *>(mem)) CXML_Element(nullptr);
+        char *names = mem + sizeof(CXML_Element);
+        names = PlaceString<CKT_ByteStringC>(pElement->m_TagName, names, m_TagName.Data(), nTag);
+        PlaceString<CKT_ByteStringC>(pElement->m_QSpaceName, names, m_TagPrefix.Data(), nPrefix);
+        pElement->m_bInlineNames = true;
+        if (attrBytes)
+            attrBlock = mem + attrAt;
+    } else {
+        pElement =
+            new (m_pAllocator) CXML_Element(View(m_TagPrefix), View(m_TagName), m_pAllocator);
+        if (!pElement)
+            return nullptr;
+        if (attrBytes) {
+            attrBlock = static_cast<char *>(ktxml::Alloc(m_pAllocator, attrBytes));
+            if (!attrBlock) {
+                CXML_Element::Destroy(pElement, m_pAllocator);
+                return nullptr;
+            }
+        }
+    }
+    if (attrBlock)
+        FillAttrBlock(pElement->m_AttrMap, attrBlock, attrBytes, m_pAllocator != nullptr);
+    pElement->m_pParent = pParent;
+    return pElement;
 }
 
 bool CXML_Parser::CommitChildren(CXML_Element *pElement, size_t base)
@@ -738,15 +790,10 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
     if (IsEOF())
         return nullptr;
     bool bEndTag = false;
-    if (!GetTagStart(bStartTag, bEndTag, m_Prefix, m_Name))
+    if (!GetTagStart(bStartTag, bEndTag, m_TagPrefix, m_TagName))
         return nullptr;
-    if (m_Name.Size() == 0 || bEndTag)
+    if (m_TagName.Size() == 0 || bEndTag)
         return nullptr;
-    CXML_Element *pElement =
-        new (m_pAllocator) CXML_Element(View(m_Prefix), View(m_Name), m_pAllocator);
-    if (!pElement)
-        return nullptr;
-    pElement->m_pParent = pParent;
 
     m_Attrs.Clear();
     m_AttrNames.Clear();
@@ -783,10 +830,11 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         }
     }
     // Too deep: the start tag is consumed and dropped, its content goes to the parent.
-    if (!bKeep || depth > KT_XML_MAX_DEPTH || !CommitAttrs(pElement)) {
-        CXML_Element::Destroy(pElement, m_pAllocator);
+    if (!bKeep || depth > KT_XML_MAX_DEPTH)
         return nullptr;
-    }
+    CXML_Element *pElement = NewElement(pParent);
+    if (!pElement)
+        return nullptr;
     if (!bContent)
         return pElement;
 
@@ -1022,7 +1070,9 @@ void CXML_AttrMap::RemoveAll(_IKT_Allocator *pAllocator)
         EmptyItem(m_pItems[i], pAllocator);
     if (!InBlock(m_pItems))
         ktxml::Free(pAllocator, m_pItems);
-    ktxml::Free(pAllocator, m_pBlock);
+    // A block that shares its element's allocation goes with the element.
+    if (m_pBlock && static_cast<const size_t *>(m_pBlock)[1])
+        ktxml::Free(pAllocator, m_pBlock);
     m_pBlock = nullptr;
     m_pItems = nullptr;
     m_nSize = 0;
@@ -1069,10 +1119,22 @@ CXML_Element::~CXML_Element()
     Empty();
 }
 
-void CXML_Element::Empty()
+void CXML_Element::EmptyNames()
 {
+    if (m_bInlineNames) {
+        // The names live in the element's own allocation.
+        static_cast<CKT_ByteStringC &>(m_QSpaceName) = CKT_ByteStringC();
+        static_cast<CKT_ByteStringC &>(m_TagName) = CKT_ByteStringC();
+        m_bInlineNames = false;
+        return;
+    }
     m_QSpaceName.Empty(m_pAllocator);
     m_TagName.Empty(m_pAllocator);
+}
+
+void CXML_Element::Empty()
+{
+    EmptyNames();
     m_AttrMap.RemoveAll(m_pAllocator);
     RemoveChildren();
 }
@@ -1350,6 +1412,15 @@ void CXML_Element::SetTag(const CKT_ByteStringC &qTag)
 
 void CXML_Element::SetTag(const CKT_ByteStringC &prefix, const CKT_ByteStringC &tag)
 {
+    if (m_bInlineNames) {
+        // Inline names stay readable while the element lives, so the views may point at them;
+        // they are copied before the strings let go of them.
+        const CKT_ByteStringC newPrefix = prefix, newTag = tag;
+        EmptyNames();
+        m_QSpaceName.Set(newPrefix, m_pAllocator);
+        m_TagName.Set(newTag, m_pAllocator);
+        return;
+    }
     m_QSpaceName.Set(prefix, m_pAllocator);
     m_TagName.Set(tag, m_pAllocator);
 }

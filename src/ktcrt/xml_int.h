@@ -103,7 +103,8 @@ inline void FreeContent(_IKT_Allocator *pAllocator, CXML_Content *pContent)
     Free(pAllocator, pContent);
 }
 
-// Bytes before the items in an attribute block; the first word holds the block's byte size.
+// Bytes before the items in an attribute block: the first word holds the block's byte size,
+// the second 1 when the block is an allocation of its own and 0 when it shares its element's.
 enum
 {
     kAttrBlockHead = 16
@@ -193,7 +194,13 @@ private:
     void RebuildAttrIndex();
     static uint32_t QNameHash(const char *prefix, size_t prefixLen, const char *name,
                               size_t nameLen);
-    bool CommitAttrs(CXML_Element *pElement);
+    // Bytes of the attribute block for the pending attributes (0 for none); false when too big.
+    bool AttrBlockBytes(size_t &bytes) const;
+    // Builds the attribute block for the pending attributes in block and hands it to map.
+    // bOwned: the block is an allocation of its own, freed with the map.
+    void FillAttrBlock(CXML_AttrMap &map, char *block, size_t bytes, bool bOwned);
+    // The element for the tag just read (m_TagPrefix, m_TagName) with the pending attributes.
+    CXML_Element *NewElement(CXML_Element *pParent);
     bool CommitChildren(CXML_Element *pElement, size_t base);
     void PushChild(CXML_Element *pElement, int type, void *pChild);
     bool GetTagStart(bool bStartTag, bool &bEndTag, ktxml::ByteBuf &prefix, ktxml::ByteBuf &name);
@@ -212,6 +219,8 @@ private:
 
     // Scratch buffers reused across the parse; names and values are copied out of them once.
     ktxml::ByteBuf m_Prefix, m_Name, m_RefName;
+    // Name of the tag being read; m_Prefix and m_Name then collect its attribute names.
+    ktxml::ByteBuf m_TagPrefix, m_TagName;
     ktxml::WideBuf m_Text;
 
     // Attributes of the start tag being read, kept here so that each element gets an array of
