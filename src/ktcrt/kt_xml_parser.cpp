@@ -1490,8 +1490,8 @@ void CXML_Element::AddChildContent(const CKT_WideStringC &text, bool bCDATA)
 
 void CXML_Element::InsertChildContent(int index, const CKT_WideStringC &text, bool bCDATA)
 {
-    CXML_Content *pContent = ktxml::NewContent(m_pAllocator, text.GetPtr(),
-                                               size_t(text.GetLength()), bCDATA ? 1 : 0);
+    CXML_Content *pContent =
+        ktxml::NewContent(m_pAllocator, text.GetPtr(), size_t(text.GetLength()), bCDATA ? 1 : 0);
     if (pContent && !InsertSlot(index, Content, pContent))
         ktxml::FreeContent(m_pAllocator, pContent);
 }
