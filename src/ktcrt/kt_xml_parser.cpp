@@ -727,9 +727,11 @@ CXML_Element *CXML_Parser::NewElement(CXML_Element *pParent)
         // plain layout, one block per part.
         const size_t nTag = m_TagName.Size();
         const size_t nPrefix = m_TagPrefix.Size();
+        if (nTag > 0x3FFFFFFF || nPrefix > 0x3FFFFFFF)
+            return nullptr;
         const size_t attrAt =
             (sizeof(CXML_Element) + nTag + 1 + (nPrefix ? nPrefix + 1 : 0) + 7) & ~size_t(7);
-        if (attrBytes > 0x7FFFFFF0 - attrAt)
+        if (attrAt > 0x7FFFFFF0 || attrBytes > 0x7FFFFFF0 - attrAt)
             return nullptr;
         char *mem = static_cast<char *>(ktxml::Alloc(nullptr, attrAt + attrBytes));
         if (!mem)
