@@ -39,7 +39,7 @@ void storeParam(const QString &param)
 class ModalDriver : public QObject
 {
 public:
-    explicit ModalDriver(Answer answer) : m_answer(answer)
+    ModalDriver(Answer answer, const CatalogueServer *server) : m_answer(answer), m_server(server)
     {
         connect(&m_poll, &QTimer::timeout, this, &ModalDriver::poll);
         m_poll.start(10);
@@ -67,7 +67,8 @@ private:
             if (!w->isVisible() || w->property("answered").toBool())
                 continue;
             if (auto *checking = qobject_cast<DlgUpdateChecking *>(w)) {
-                if (m_answer == Answer::CancelCheck) {
+                // Cancel only once the query has reached the server, so the check was under way.
+                if (m_answer == Answer::CancelCheck && !m_server->requests().isEmpty()) {
                     w->setProperty("answered", true);
                     QTest::mouseClick(checking->findChild<QPushButton *>("cancelButton"),
                                       Qt::LeftButton);
@@ -97,6 +98,7 @@ private:
     }
 
     Answer m_answer;
+    const CatalogueServer *m_server;
     QTimer m_poll;
     QElapsedTimer m_clock;
 };
@@ -178,7 +180,7 @@ void TestUpdateListPass::pass()
     // A list the pass must replace, so that "never handed over" can be told from "empty list".
     MODULEINFO sentinel;
     app.downloadWindow->setSelectUpdates({&sentinel});
-    ModalDriver driver(answer);
+    ModalDriver driver(answer, &server);
     app.runUpdate();
     QVERIFY2(!driver.stuck, "a window of the pass did not close");
 
