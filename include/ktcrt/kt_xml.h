@@ -138,8 +138,9 @@ public:
     ~CXML_AttrMap();
 
     int GetSize() const { return m_nSize; }
-    // Requires: 0 <= index < GetSize().
-    CXML_AttrItem &GetAt(int index) const;
+    // Requires: 0 <= index < GetSize(). Items are read here and changed only through SetAt,
+    // RemoveAt and RemoveAll, because a parsed map keeps its strings in one shared block.
+    const CXML_AttrItem &GetAt(int index) const;
     // Value of the first matching item, or null.
     const CKT_WideStringL *Lookup(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name) const;
     // Replaces the value of the first matching item (keeping its position) or appends a new one.
@@ -155,10 +156,18 @@ private:
     friend class CXML_Parser;
 
     int FindIndex(const CKT_ByteStringC &prefix, const CKT_ByteStringC &name) const;
+    // Whether p lies inside m_pBlock, so that it must not be freed on its own.
+    bool InBlock(const void *p) const;
+    // Frees the strings of one item that do not live in m_pBlock and leaves them empty.
+    void EmptyItem(CXML_AttrItem &item, _IKT_Allocator *pAllocator);
 
     CXML_AttrItem *m_pItems = nullptr; // created on the first insertion
     int m_nSize = 0;
     int m_nMaxSize = 0;
+    // The parser puts a tag's items, names and values into this one block (its byte size in the
+    // first word, whether it is an allocation of its own in the second, the items after the
+    // head); null for maps built item by item.
+    void *m_pBlock = nullptr;
 };
 
 // ---- elements -----------------------------------------------------------------------------
@@ -301,6 +310,8 @@ private:
     };
 
     bool InsertSlot(int index, int type, void *pChild);
+    // Lets go of prefix and tag name, which may live in the element's own allocation.
+    void EmptyNames();
     void FreeChild(const ChildSlot &slot);
     const ChildSlot *SlotAt(int index) const;
 
@@ -311,6 +322,8 @@ private:
     ChildSlot *m_pChildren = nullptr;
     int m_nChildren = 0;
     int m_nMaxChildren = 0;
+    // The parser may put prefix and tag name behind the element in the same allocation.
+    bool m_bInlineNames = false;
 };
 
 // Writes an element and everything below it as text.

@@ -85,7 +85,8 @@ bool CheckSize(size_t size, size_t unit, int flags)
 {
     if (size == 0 || unit == 0)
         return false;
-    if (size > kMaxCheckedBytes / unit) {
+    // Byte counts (unit 1) are what nearly every request carries; they need no division.
+    if (unit == 1 ? size > kMaxCheckedBytes : size > kMaxCheckedBytes / unit) {
         if (!(flags & KTMEM_NONLEAVE))
             KTMEM_ReportOOM(g_pDefZandroMgr);
         return false;

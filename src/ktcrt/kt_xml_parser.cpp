@@ -43,6 +43,27 @@ void Free(_IKT_Allocator *pAllocator, void *p)
     KT_AllocatorFree(pAllocator, p);
 }
 
+CXML_Content *NewContent(_IKT_Allocator *pAllocator, const wchar_t *text, size_t n, int bCDATA)
+{
+    if (!text)
+        n = 0;
+    if (n > size_t(0x7FFFFFF0 - sizeof(CXML_Content)) / sizeof(wchar_t) - 1)
+        return nullptr;
+    const size_t bytes = sizeof(CXML_Content) + (n ? (n + 1) * sizeof(wchar_t) : 0);
+    CXML_Content *pContent = static_cast<CXML_Content *>(Alloc(pAllocator, bytes));
+    if (!pContent)
+        return nullptr;
+    new (pContent) CXML_Content();
+    pContent->m_bCDATA = bCDATA;
+    if (n) {
+        wchar_t *chars = reinterpret_cast<wchar_t *>(pContent + 1);
+        memcpy(chars, text, n * sizeof(wchar_t));
+        chars[n] = 0;
+        static_cast<CKT_WideStringC &>(pContent->m_Content) = CKT_WideStringC(chars, int(n));
+    }
+    return pContent;
+}
+
 } // namespace ktxml
 
 namespace {
@@ -319,55 +340,71 @@ wchar_t CXML_Parser::GetCharRef()
 
 namespace {
 
-// UTF-8 decoding of one run of bytes into out (which has room for n characters); returns the
-// number of characters written. Malformed bytes are dropped, a cut sequence stays pending.
-inline size_t DecodeUTF8(const unsigned char *p, size_t n, wchar_t *out, int &pending,
-                         uint32_t &partial)
+// Decodes UTF-8 from p towards end into out, stopping before the first byte equal to stop1 or
+// stop2; returns where it stopped. Malformed bytes are dropped and a sequence cut by the end
+// stays pending. Scanning and decoding happen in one pass, a bounded run at a time, so that
+// the scratch buffer never grows by more than the text itself. When the buffer cannot grow the
+// text is skipped.
+const unsigned char *DecodeUntil(const unsigned char *p, const unsigned char *end,
+                                 unsigned char stop1, unsigned char stop2, ktxml::WideBuf &out,
+                                 int &pendingRef, uint32_t &partialRef)
 {
-    wchar_t *o = out;
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            pending = 0;
-            *o++ = wchar_t(b);
-        } else if (b < 0xC0) {
-            if (pending) {
-                --pending;
-                partial |= uint32_t(b & 0x3F) << (6 * pending);
-                if (!pending)
-                    *o++ = wchar_t(partial);
-            }
-        } else if (b < 0xE0) {
-            pending = 1;
-            partial = uint32_t(b & 0x1F) << 6;
-        } else if (b < 0xF0) {
-            pending = 2;
-            partial = uint32_t(b & 0x0F) << 12;
-        } else if (b < 0xF8) {
-            pending = 3;
-            partial = uint32_t(b & 0x07) << 18;
-        } else if (b < 0xFC) {
-            pending = 4;
-            partial = uint32_t(b & 0x03) << 24;
-        } else if (b < 0xFE) {
-            pending = 5;
-            partial = uint32_t(b & 0x01) << 30;
+    int pending = pendingRef;
+    uint32_t partial = partialRef;
+    while (p < end) {
+        const size_t run = size_t(end - p) < 4096 ? size_t(end - p) : 4096;
+        const unsigned char *runEnd = p + run;
+        wchar_t *const first = out.Reserve(run);
+        if (!first) {
+            while (p < end && *p != stop1 && *p != stop2)
+                ++p;
+            break;
         }
+        wchar_t *o = first;
+        bool bStopped = false;
+        for (; p < runEnd; ++p) {
+            const unsigned char b = *p;
+            if (b < 0x80) {
+                if (b == stop1 || b == stop2) {
+                    bStopped = true;
+                    break;
+                }
+                pending = 0;
+                *o++ = wchar_t(b);
+            } else if (b < 0xC0) {
+                if (pending) {
+                    --pending;
+                    partial |= uint32_t(b & 0x3F) << (6 * pending);
+                    if (!pending)
+                        *o++ = wchar_t(partial);
+                }
+            } else if (b < 0xE0) {
+                pending = 1;
+                partial = uint32_t(b & 0x1F) << 6;
+            } else if (b < 0xF0) {
+                pending = 2;
+                partial = uint32_t(b & 0x0F) << 12;
+            } else if (b < 0xF8) {
+                pending = 3;
+                partial = uint32_t(b & 0x07) << 18;
+            } else if (b < 0xFC) {
+                pending = 4;
+                partial = uint32_t(b & 0x03) << 24;
+            } else if (b < 0xFE) {
+                pending = 5;
+                partial = uint32_t(b & 0x01) << 30;
+            }
+        }
+        out.Commit(size_t(o - first));
+        if (bStopped)
+            break;
     }
-    return size_t(o - out);
+    pendingRef = pending;
+    partialRef = partial;
+    return p;
 }
 
 } // namespace
-
-void CXML_Parser::DecodeText(const unsigned char *p, size_t n)
-{
-    if (n == 0)
-        return;
-    wchar_t *out = m_Text.Reserve(n);
-    if (!out)
-        return;
-    m_Text.Commit(DecodeUTF8(p, n, out, m_nPending, m_nPartial));
-}
 
 void CXML_Parser::GetAttrValue(ktxml::WideBuf &value)
 {
@@ -380,16 +417,9 @@ void CXML_Parser::GetAttrValue(ktxml::WideBuf &value)
     int pending = 0;
     uint32_t partial = 0;
     while (HaveByte()) {
-        const unsigned char *p = m_pBuffer + m_nIndex;
         const unsigned char *end = m_pBuffer + m_nBufferSize;
-        const unsigned char *q = p;
-        while (q < end && *q != quote && *q != '&')
-            ++q;
-        if (q > p) {
-            wchar_t *out = value.Reserve(size_t(q - p));
-            if (out)
-                value.Commit(DecodeUTF8(p, size_t(q - p), out, pending, partial));
-        }
+        const unsigned char *q =
+            DecodeUntil(m_pBuffer + m_nIndex, end, quote, '&', value, pending, partial);
         m_nIndex = size_t(q - m_pBuffer);
         if (q == end)
             continue;
@@ -457,14 +487,9 @@ void CXML_Parser::InsertContentSegment(CXML_Element *pElement)
         while (n && IsTrimmedSpace(text[n - 1]))
             --n;
     if (n) {
-        CXML_Content *pContent =
-            static_cast<CXML_Content *>(ktxml::Alloc(m_pAllocator, sizeof(CXML_Content)));
-        if (pContent) {
-            new (pContent) CXML_Content();
-            pContent->m_bCDATA = 0;
-            pContent->m_Content.Set(CKT_WideStringC(text, int(n)), m_pAllocator);
+        CXML_Content *pContent = ktxml::NewContent(m_pAllocator, text, n, 0);
+        if (pContent)
             PushChild(pElement, CXML_Element::Content, pContent);
-        }
     }
     m_Text.Clear();
     m_nPending = 0;
@@ -505,6 +530,10 @@ int CXML_Parser::FindPendingAttr() const
 {
     const PendingAttr *attrs = m_Attrs.Data();
     if (!m_bAttrsIndexed) {
+        // Every match has the same local name, so a clear filter bit rules one out at once.
+        const size_t bit = NameFilterBit(m_Name.Data(), m_Name.Size());
+        if (!(m_NameFilter[bit / 64] & (uint64_t(1) << (bit % 64))))
+            return -1;
         for (size_t i = 0; i < m_Attrs.Size(); ++i)
             if (PendingNameIs(attrs[i]) && (m_Prefix.Size() == 0 || PendingPrefixIs(attrs[i])))
                 return int(i);
@@ -604,6 +633,8 @@ void CXML_Parser::AddPendingAttr()
     // A scratch buffer that could not grow holds fewer bytes than recorded: drop the attribute.
     if (m_AttrNames.Size() != attr.m_nName + attr.m_nNameLen || !m_Attrs.Push(attr))
         return;
+    const size_t bit = NameFilterBit(m_Name.Data(), m_Name.Size());
+    m_NameFilter[bit / 64] |= uint64_t(1) << (bit % 64);
     const size_t n = m_Attrs.Size();
     if (n < kIndexedAttrs)
         return;
@@ -613,31 +644,122 @@ void CXML_Parser::AddPendingAttr()
         IndexPendingAttr(n - 1);
 }
 
-bool CXML_Parser::CommitAttrs(CXML_Element *pElement)
+namespace {
+
+// Copies n characters and a terminator to at and points str there; returns the next free place.
+// No characters leave str empty (null pointer), as Set does.
+template <typename View, typename C> C *PlaceString(View &str, C *at, const C *src, size_t n)
 {
+    if (n == 0)
+        return at;
+    memcpy(at, src, n * sizeof(C));
+    at[n] = 0;
+    str = View(at, int(n));
+    return at + n + 1;
+}
+
+} // namespace
+
+bool CXML_Parser::AttrBlockBytes(size_t &bytes) const
+{
+    bytes = 0;
     const size_t n = m_Attrs.Size();
     if (n == 0)
         return true;
-    CXML_AttrMap &map = pElement->m_AttrMap;
-    map.m_pItems =
-        static_cast<CXML_AttrItem *>(ktxml::Alloc(m_pAllocator, n * sizeof(CXML_AttrItem)));
-    if (!map.m_pItems)
+    const PendingAttr *attrs = m_Attrs.Data();
+    size_t nChars = 0, nBytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+        nChars += attrs[i].m_nValueLen ? attrs[i].m_nValueLen + 1 : 0;
+        nBytes += attrs[i].m_nPrefixLen ? attrs[i].m_nPrefixLen + 1 : 0;
+        nBytes += attrs[i].m_nNameLen ? attrs[i].m_nNameLen + 1 : 0;
+    }
+    const size_t nMax = 0x7FFFFFF0;
+    const size_t valuesAt = ktxml::kAttrBlockHead + n * sizeof(CXML_AttrItem);
+    if (n > nMax / sizeof(CXML_AttrItem) || nChars > (nMax - valuesAt) / sizeof(wchar_t) ||
+        nBytes > nMax - valuesAt - nChars * sizeof(wchar_t))
         return false;
-    map.m_nMaxSize = int(n);
+    bytes = valuesAt + nChars * sizeof(wchar_t) + nBytes;
+    return true;
+}
+
+void CXML_Parser::FillAttrBlock(CXML_AttrMap &map, char *block, size_t bytes, bool bOwned)
+{
+    // The items, then the values, then the names, each string with its terminator.
+    const size_t n = m_Attrs.Size();
+    const PendingAttr *attrs = m_Attrs.Data();
+    size_t *head = reinterpret_cast<size_t *>(block);
+    head[0] = bytes;
+    head[1] = bOwned ? 1 : 0;
+    CXML_AttrItem *items = reinterpret_cast<CXML_AttrItem *>(block + ktxml::kAttrBlockHead);
+    wchar_t *value = reinterpret_cast<wchar_t *>(items + n);
+    size_t nChars = 0;
+    for (size_t i = 0; i < n; ++i)
+        nChars += attrs[i].m_nValueLen ? attrs[i].m_nValueLen + 1 : 0;
+    char *name = reinterpret_cast<char *>(value + nChars);
     const char *names = m_AttrNames.Data();
     const wchar_t *values = m_AttrValues.Data();
     for (size_t i = 0; i < n; ++i) {
-        const PendingAttr &attr = m_Attrs.Data()[i];
-        CXML_AttrItem *pItem = new (&map.m_pItems[i]) CXML_AttrItem();
-        pItem->m_QSpaceName.Set(CKT_ByteStringC(names + attr.m_nPrefix, int(attr.m_nPrefixLen)),
-                                m_pAllocator);
-        pItem->m_AttrName.Set(CKT_ByteStringC(names + attr.m_nName, int(attr.m_nNameLen)),
-                              m_pAllocator);
-        pItem->m_Value.Set(CKT_WideStringC(values + attr.m_nValue, int(attr.m_nValueLen)),
-                           m_pAllocator);
+        const PendingAttr &attr = attrs[i];
+        CXML_AttrItem *pItem = new (&items[i]) CXML_AttrItem();
+        name = PlaceString<CKT_ByteStringC>(pItem->m_QSpaceName, name, names + attr.m_nPrefix,
+                                            attr.m_nPrefixLen);
+        name = PlaceString<CKT_ByteStringC>(pItem->m_AttrName, name, names + attr.m_nName,
+                                            attr.m_nNameLen);
+        value = PlaceString<CKT_WideStringC>(pItem->m_Value, value, values + attr.m_nValue,
+                                             attr.m_nValueLen);
     }
+    map.m_pBlock = block;
+    map.m_pItems = items;
     map.m_nSize = int(n);
-    return true;
+    map.m_nMaxSize = int(n);
+}
+
+CXML_Element *CXML_Parser::NewElement(CXML_Element *pParent)
+{
+    size_t attrBytes = 0;
+    if (!AttrBlockBytes(attrBytes))
+        return nullptr;
+    CXML_Element *pElement = nullptr;
+    char *attrBlock = nullptr;
+    if (!m_pAllocator) {
+        // With the general-purpose heap every block costs a call and a header, so the element,
+        // its names and its attributes share one allocation. A caller's allocator gets the
+        // plain layout, one block per part.
+        const size_t nTag = m_TagName.Size();
+        const size_t nPrefix = m_TagPrefix.Size();
+        if (nTag > 0x3FFFFFFF || nPrefix > 0x3FFFFFFF)
+            return nullptr;
+        const size_t attrAt =
+            (sizeof(CXML_Element) + nTag + 1 + (nPrefix ? nPrefix + 1 : 0) + 7) & ~size_t(7);
+        if (attrAt > 0x7FFFFFF0 || attrBytes > 0x7FFFFFF0 - attrAt)
+            return nullptr;
+        char *mem = static_cast<char *>(ktxml::Alloc(nullptr, attrAt + attrBytes));
+        if (!mem)
+            return nullptr;
+        pElement = new (static_cast<void *>(mem)) CXML_Element(nullptr);
+        char *names = mem + sizeof(CXML_Element);
+        names = PlaceString<CKT_ByteStringC>(pElement->m_TagName, names, m_TagName.Data(), nTag);
+        PlaceString<CKT_ByteStringC>(pElement->m_QSpaceName, names, m_TagPrefix.Data(), nPrefix);
+        pElement->m_bInlineNames = true;
+        if (attrBytes)
+            attrBlock = mem + attrAt;
+    } else {
+        pElement =
+            new (m_pAllocator) CXML_Element(View(m_TagPrefix), View(m_TagName), m_pAllocator);
+        if (!pElement)
+            return nullptr;
+        if (attrBytes) {
+            attrBlock = static_cast<char *>(ktxml::Alloc(m_pAllocator, attrBytes));
+            if (!attrBlock) {
+                CXML_Element::Destroy(pElement, m_pAllocator);
+                return nullptr;
+            }
+        }
+    }
+    if (attrBlock)
+        FillAttrBlock(pElement->m_AttrMap, attrBlock, attrBytes, m_pAllocator != nullptr);
+    pElement->m_pParent = pParent;
+    return pElement;
 }
 
 bool CXML_Parser::CommitChildren(CXML_Element *pElement, size_t base)
@@ -670,20 +792,16 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
     if (IsEOF())
         return nullptr;
     bool bEndTag = false;
-    if (!GetTagStart(bStartTag, bEndTag, m_Prefix, m_Name))
+    if (!GetTagStart(bStartTag, bEndTag, m_TagPrefix, m_TagName))
         return nullptr;
-    if (m_Name.Size() == 0 || bEndTag)
+    if (m_TagName.Size() == 0 || bEndTag)
         return nullptr;
-    CXML_Element *pElement =
-        new (m_pAllocator) CXML_Element(View(m_Prefix), View(m_Name), m_pAllocator);
-    if (!pElement)
-        return nullptr;
-    pElement->m_pParent = pParent;
 
     m_Attrs.Clear();
     m_AttrNames.Clear();
     m_AttrValues.Clear();
     m_bAttrsIndexed = false;
+    memset(m_NameFilter, 0, sizeof m_NameFilter);
     for (;;) {
         SkipWhiteSpaces();
         if (IsEOF() || !g_KTCRT_XML_IsNameIntro(m_pBuffer[m_nIndex]))
@@ -714,10 +832,11 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
         }
     }
     // Too deep: the start tag is consumed and dropped, its content goes to the parent.
-    if (!bKeep || depth > KT_XML_MAX_DEPTH || !CommitAttrs(pElement)) {
-        CXML_Element::Destroy(pElement, m_pAllocator);
+    if (!bKeep || depth > KT_XML_MAX_DEPTH)
         return nullptr;
-    }
+    CXML_Element *pElement = NewElement(pParent);
+    if (!pElement)
+        return nullptr;
     if (!bContent)
         return pElement;
 
@@ -728,12 +847,9 @@ CXML_Element *CXML_Parser::ParseElement(CXML_Element *pParent, bool bStartTag, i
     m_Text.Clear();
     m_nPending = 0;
     while (HaveByte()) {
-        const unsigned char *p = m_pBuffer + m_nIndex;
         const unsigned char *end = m_pBuffer + m_nBufferSize;
-        const unsigned char *q = p;
-        while (q < end && *q != '<' && *q != '&')
-            ++q;
-        DecodeText(p, size_t(q - p));
+        const unsigned char *q =
+            DecodeUntil(m_pBuffer + m_nIndex, end, '<', '&', m_Text, m_nPending, m_nPartial);
         m_nIndex = size_t(q - m_pBuffer);
         if (q == end)
             continue;
@@ -850,9 +966,34 @@ CXML_AttrMap::~CXML_AttrMap()
 {
     // The owning element frees the items with its allocator; nothing may be left here.
     KTASSERT(m_pItems == nullptr);
+    KTASSERT(m_pBlock == nullptr);
 }
 
-CXML_AttrItem &CXML_AttrMap::GetAt(int index) const
+bool CXML_AttrMap::InBlock(const void *p) const
+{
+    if (!m_pBlock)
+        return false;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(m_pBlock);
+    return reinterpret_cast<uintptr_t>(p) - start < *static_cast<const size_t *>(m_pBlock);
+}
+
+void CXML_AttrMap::EmptyItem(CXML_AttrItem &item, _IKT_Allocator *pAllocator)
+{
+    if (InBlock(item.m_QSpaceName.GetPtr()))
+        static_cast<CKT_ByteStringC &>(item.m_QSpaceName) = CKT_ByteStringC();
+    else
+        item.m_QSpaceName.Empty(pAllocator);
+    if (InBlock(item.m_AttrName.GetPtr()))
+        static_cast<CKT_ByteStringC &>(item.m_AttrName) = CKT_ByteStringC();
+    else
+        item.m_AttrName.Empty(pAllocator);
+    if (InBlock(item.m_Value.GetPtr()))
+        static_cast<CKT_WideStringC &>(item.m_Value) = CKT_WideStringC();
+    else
+        item.m_Value.Empty(pAllocator);
+}
+
+const CXML_AttrItem &CXML_AttrMap::GetAt(int index) const
 {
     KTASSERT(index >= 0);
     KTASSERT(index < m_nSize);
@@ -882,8 +1023,27 @@ void CXML_AttrMap::SetAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC &n
 {
     const int i = FindIndex(prefix, name);
     if (i >= 0) {
-        m_pItems[i].m_Value.Set(value, pAllocator);
+        CKT_WideStringL &old = m_pItems[i].m_Value;
+        if (InBlock(old.GetPtr())) {
+            // The value may be this very string: copy it out before letting go of it.
+            const CKT_WideStringC source = value;
+            static_cast<CKT_WideStringC &>(old) = CKT_WideStringC();
+            old.Set(source, pAllocator);
+            return;
+        }
+        old.Set(value, pAllocator);
         return;
+    }
+    if (InBlock(m_pItems)) {
+        // Items inside the block cannot be reallocated: move them to an array of their own,
+        // their strings stay where they are.
+        CXML_AttrItem *pItems = nullptr;
+        int nMax = 0;
+        if (!GrowArray(pAllocator, pItems, nMax, m_nSize + 1))
+            return;
+        memcpy(static_cast<void *>(pItems), m_pItems, sizeof(CXML_AttrItem) * size_t(m_nSize));
+        m_pItems = pItems;
+        m_nMaxSize = nMax;
     }
     if (!GrowArray(pAllocator, m_pItems, m_nMaxSize, m_nSize + 1))
         return;
@@ -900,10 +1060,7 @@ void CXML_AttrMap::RemoveAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC
     const int i = FindIndex(prefix, name);
     if (i < 0)
         return;
-    CXML_AttrItem &item = m_pItems[i];
-    item.m_QSpaceName.Empty(pAllocator);
-    item.m_AttrName.Empty(pAllocator);
-    item.m_Value.Empty(pAllocator);
+    EmptyItem(m_pItems[i], pAllocator);
     memmove(static_cast<void *>(m_pItems + i), m_pItems + i + 1,
             sizeof(CXML_AttrItem) * size_t(m_nSize - i - 1));
     --m_nSize;
@@ -911,12 +1068,14 @@ void CXML_AttrMap::RemoveAt(const CKT_ByteStringC &prefix, const CKT_ByteStringC
 
 void CXML_AttrMap::RemoveAll(_IKT_Allocator *pAllocator)
 {
-    for (int i = 0; i < m_nSize; ++i) {
-        m_pItems[i].m_QSpaceName.Empty(pAllocator);
-        m_pItems[i].m_AttrName.Empty(pAllocator);
-        m_pItems[i].m_Value.Empty(pAllocator);
-    }
-    ktxml::Free(pAllocator, m_pItems);
+    for (int i = 0; i < m_nSize; ++i)
+        EmptyItem(m_pItems[i], pAllocator);
+    if (!InBlock(m_pItems))
+        ktxml::Free(pAllocator, m_pItems);
+    // A block that shares its element's allocation goes with the element.
+    if (m_pBlock && static_cast<const size_t *>(m_pBlock)[1])
+        ktxml::Free(pAllocator, m_pBlock);
+    m_pBlock = nullptr;
     m_pItems = nullptr;
     m_nSize = 0;
     m_nMaxSize = 0;
@@ -962,10 +1121,22 @@ CXML_Element::~CXML_Element()
     Empty();
 }
 
-void CXML_Element::Empty()
+void CXML_Element::EmptyNames()
 {
+    if (m_bInlineNames) {
+        // The names live in the element's own allocation.
+        static_cast<CKT_ByteStringC &>(m_QSpaceName) = CKT_ByteStringC();
+        static_cast<CKT_ByteStringC &>(m_TagName) = CKT_ByteStringC();
+        m_bInlineNames = false;
+        return;
+    }
     m_QSpaceName.Empty(m_pAllocator);
     m_TagName.Empty(m_pAllocator);
+}
+
+void CXML_Element::Empty()
+{
+    EmptyNames();
     m_AttrMap.RemoveAll(m_pAllocator);
     RemoveChildren();
 }
@@ -975,9 +1146,7 @@ void CXML_Element::FreeChild(const ChildSlot &slot)
     if (slot.m_nType == Element) {
         Destroy(static_cast<CXML_Element *>(slot.m_pChild), m_pAllocator);
     } else {
-        CXML_Content *pContent = static_cast<CXML_Content *>(slot.m_pChild);
-        pContent->m_Content.Empty(m_pAllocator);
-        ktxml::Free(m_pAllocator, pContent);
+        ktxml::FreeContent(m_pAllocator, static_cast<CXML_Content *>(slot.m_pChild));
     }
 }
 
@@ -1245,6 +1414,15 @@ void CXML_Element::SetTag(const CKT_ByteStringC &qTag)
 
 void CXML_Element::SetTag(const CKT_ByteStringC &prefix, const CKT_ByteStringC &tag)
 {
+    if (m_bInlineNames) {
+        // Inline names stay readable while the element lives, so the views may point at them;
+        // they are copied before the strings let go of them.
+        const CKT_ByteStringC newPrefix = prefix, newTag = tag;
+        EmptyNames();
+        m_QSpaceName.Set(newPrefix, m_pAllocator);
+        m_TagName.Set(newTag, m_pAllocator);
+        return;
+    }
     m_QSpaceName.Set(prefix, m_pAllocator);
     m_TagName.Set(tag, m_pAllocator);
 }
@@ -1315,16 +1493,9 @@ void CXML_Element::AddChildContent(const CKT_WideStringC &text, bool bCDATA)
 void CXML_Element::InsertChildContent(int index, const CKT_WideStringC &text, bool bCDATA)
 {
     CXML_Content *pContent =
-        static_cast<CXML_Content *>(ktxml::Alloc(m_pAllocator, sizeof(CXML_Content)));
-    if (!pContent)
-        return;
-    new (pContent) CXML_Content();
-    pContent->m_bCDATA = bCDATA ? 1 : 0;
-    pContent->m_Content.Set(text, m_pAllocator);
-    if (!InsertSlot(index, Content, pContent)) {
-        pContent->m_Content.Empty(m_pAllocator);
-        ktxml::Free(m_pAllocator, pContent);
-    }
+        ktxml::NewContent(m_pAllocator, text.GetPtr(), size_t(text.GetLength()), bCDATA ? 1 : 0);
+    if (pContent && !InsertSlot(index, Content, pContent))
+        ktxml::FreeContent(m_pAllocator, pContent);
 }
 
 CXML_Element *CXML_Element::Clone(_IKT_Allocator *pAllocator) const

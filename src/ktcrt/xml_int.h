@@ -85,12 +85,32 @@ void AppendUTF8(ByteBuf &out, wchar_t c);
 
 } // namespace ktxml
 
-// A text child: the CDATA flag and the text.
+// A text child: the CDATA flag and the text, whose characters follow the record in the same
+// allocation (see ktxml::NewContent).
 struct CXML_Content
 {
     int m_bCDATA;
     CKT_WideStringL m_Content;
 };
+
+namespace ktxml {
+
+// A content record with a copy of n characters behind it, in one allocation; null when memory
+// runs out. No characters leave m_Content empty (null pointer), as for any empty string.
+CXML_Content *NewContent(_IKT_Allocator *pAllocator, const wchar_t *text, size_t n, int bCDATA);
+inline void FreeContent(_IKT_Allocator *pAllocator, CXML_Content *pContent)
+{
+    Free(pAllocator, pContent);
+}
+
+// Bytes before the items in an attribute block: the first word holds the block's byte size,
+// the second 1 when the block is an allocation of its own and 0 when it shares its element's.
+enum
+{
+    kAttrBlockHead = 16
+};
+
+} // namespace ktxml
 
 // The whole memory buffer as one block.
 class CXML_DataBufAcc final : public IKT_BufferRead
@@ -174,13 +194,18 @@ private:
     void RebuildAttrIndex();
     static uint32_t QNameHash(const char *prefix, size_t prefixLen, const char *name,
                               size_t nameLen);
-    bool CommitAttrs(CXML_Element *pElement);
+    // Bytes of the attribute block for the pending attributes (0 for none); false when too big.
+    bool AttrBlockBytes(size_t &bytes) const;
+    // Builds the attribute block for the pending attributes in block and hands it to map.
+    // bOwned: the block is an allocation of its own, freed with the map.
+    void FillAttrBlock(CXML_AttrMap &map, char *block, size_t bytes, bool bOwned);
+    // The element for the tag just read (m_TagPrefix, m_TagName) with the pending attributes.
+    CXML_Element *NewElement(CXML_Element *pParent);
     bool CommitChildren(CXML_Element *pElement, size_t base);
     void PushChild(CXML_Element *pElement, int type, void *pChild);
     bool GetTagStart(bool bStartTag, bool &bEndTag, ktxml::ByteBuf &prefix, ktxml::ByteBuf &name);
     CXML_Element *ParseElement(CXML_Element *pParent, bool bStartTag, int depth);
     void InsertContentSegment(CXML_Element *pElement);
-    void DecodeText(const unsigned char *p, size_t n);
 
     _IKT_Allocator *m_pAllocator = nullptr;
     IKT_BufferRead *m_pDataAcc = nullptr;
@@ -194,6 +219,8 @@ private:
 
     // Scratch buffers reused across the parse; names and values are copied out of them once.
     ktxml::ByteBuf m_Prefix, m_Name, m_RefName;
+    // Name of the tag being read; m_Prefix and m_Name then collect its attribute names.
+    ktxml::ByteBuf m_TagPrefix, m_TagName;
     ktxml::WideBuf m_Text;
 
     // Attributes of the start tag being read, kept here so that each element gets an array of
@@ -209,11 +236,18 @@ private:
     // + 1 (0 = free): by local name (first of each name) and by prefix and name.
     enum
     {
-        kIndexedAttrs = 16
+        kIndexedAttrs = 64
     };
     ktxml::GrowBuf<uint32_t> m_NameSlots, m_QNameSlots;
     size_t m_nSlotMask = 0;
     bool m_bAttrsIndexed = false;
+    // Below kIndexedAttrs, a bit per hash of the local names seen in this tag: most attributes
+    // are new, and a clear bit proves it without a scan.
+    static size_t NameFilterBit(const char *name, size_t n)
+    {
+        return n ? (n * 7 + (unsigned char)name[0] * 3 + (unsigned char)name[n - 1]) & 255 : 0;
+    }
+    uint64_t m_NameFilter[4] = {};
     ktxml::ByteBuf m_AttrNames;
     ktxml::WideBuf m_AttrValues;
     // Children of every open element, innermost last; an element takes its own slice when it

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -181,6 +182,91 @@ TEST(XmlTree, AllocatorBoundReaders)
     prefix.Empty(alloc);
     name.Empty(alloc);
     value.Empty(alloc);
+}
+
+// Counts the blocks it hands out, so that a test can see every one of them come back.
+struct CountingAllocator
+{
+    _IKT_Allocator base;
+    int live = 0;
+
+    static void *Alloc(_IKT_Allocator *a, size_t size)
+    {
+        ++reinterpret_cast<CountingAllocator *>(a)->live;
+        return malloc(size);
+    }
+    static void *AllocDebug(_IKT_Allocator *a, size_t size, const char *, int)
+    {
+        return Alloc(a, size);
+    }
+    static void *Realloc(_IKT_Allocator *, void *p, size_t size) { return realloc(p, size); }
+    static void *ReallocDebug(_IKT_Allocator *a, void *p, size_t size, const char *, int)
+    {
+        return Realloc(a, p, size);
+    }
+    static void Free(_IKT_Allocator *a, void *p)
+    {
+        if (p)
+            --reinterpret_cast<CountingAllocator *>(a)->live;
+        free(p);
+    }
+    CountingAllocator() : base{&AllocDebug, &Alloc, &ReallocDebug, &Realloc, &Free} {}
+};
+
+// A parsed tree keeps names and values packed together; every change must still work on it and
+// free exactly what it should (the sanitized build checks the default heap, the counter the
+// caller's allocator).
+TEST(XmlTree, ChangingAParsedTree)
+{
+    CountingAllocator counting;
+    _IKT_Allocator *const allocators[] = {nullptr, &counting.base};
+    for (_IKT_Allocator *alloc : allocators) {
+        SCOPED_TRACE(alloc ? "caller's allocator" : "default heap");
+        const std::string doc = "<n:r a=\"1\" x:b=\"two\" c=\"\"><k v=\"z\">text</k>tail</n:r>";
+        CXML_Element *root =
+            CXML_Element::Parse(doc.data(), unsigned(doc.size()), 0, nullptr, alloc);
+        ASSERT_NE(nullptr, root);
+        EXPECT_EQ("n:r a=\"1\" x:b=\"two\" c=\"\"\n  k v=\"z\"\n    \"text\"\n  \"tail\"\n",
+                  Dump(root));
+
+        // A value replaced by itself, and by another attribute's value.
+        root->SetAttrValue("a", *root->GetAttrValuePtr("a"));
+        root->SetAttrValue("c", *root->GetAttrValuePtr("x:b"));
+        // New attributes beyond the parsed ones, then the first one removed.
+        root->SetAttrValue("d", CKT_WideStringC(L"4"));
+        root->SetAttrValue("y:e", CKT_WideStringC(L"5"));
+        root->RemoveAttr("a");
+        root->SetAttrValue("b", CKT_WideStringC(L"2"));
+        EXPECT_EQ("n:r x:b=\"2\" c=\"two\" d=\"4\" y:e=\"5\"\n  k v=\"z\"\n    \"text\"\n"
+                  "  \"tail\"\n",
+                  Dump(root));
+
+        CXML_Element *k = root->GetElement(0);
+        ASSERT_NE(nullptr, k);
+        k->SetTag(k->GetTagName(true) + CKT_ByteStringC("2"));
+        k->RemoveAttr("v");
+        k->RemoveChild(0);
+        root->RemoveChild(1);
+        root->SetTag("m:s");
+        EXPECT_EQ("m:s x:b=\"2\" c=\"two\" d=\"4\" y:e=\"5\"\n  k2\n", Dump(root));
+
+        CXML_Element *copy = root->Clone(alloc);
+        EXPECT_EQ(Dump(root), Dump(copy));
+        CKT_ByteStringL text;
+        root->OutputStream(text);
+        EXPECT_EQ("<m:s x:b=\"2\" c=\"two\" d=\"4\" y:e=\"5\"><k2/>\r\n</m:s>\r\n",
+                  xmltest::Bytes(text));
+        text.Empty(alloc);
+
+        // Emptied, then built up again in place.
+        k->Empty();
+        k->SetTag("again");
+        k->SetAttrValue("q", CKT_WideStringC(L"r"));
+        EXPECT_EQ("again q=\"r\"\n", Dump(k));
+        CXML_Element::Destroy(copy, alloc);
+        CXML_Element::Destroy(root, alloc);
+    }
+    EXPECT_EQ(0, counting.live);
 }
 
 } // namespace
