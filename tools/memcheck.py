@@ -72,10 +72,11 @@ def run_one(build, run, timeout):
     if os.path.exists(log):
         with open(log, errors="replace") as f:
             text = f.read()
-        m = re.search(r"ERROR SUMMARY: ([\d,]+) errors", text)
-        errors = int(m[1].replace(",", "")) if m else -1
-        m = re.search(r"definitely lost: ([\d,]+) bytes", text)
-        definite = int(m[1].replace(",", "")) if m else 0
+        # Death tests fork: every process of the run has its own summary, and all count.
+        summaries = re.findall(r"ERROR SUMMARY: ([\d,]+) errors", text)
+        errors = sum(int(n.replace(",", "")) for n in summaries) if summaries else -1
+        definite = sum(int(n.replace(",", ""))
+                       for n in re.findall(r"definitely lost: ([\d,]+) bytes", text))
     return name, code, errors, definite, time.time() - start
 
 
