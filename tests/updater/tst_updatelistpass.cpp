@@ -2,6 +2,8 @@
 // catalogue, the message or question by mode, and the hand-over to the download window.
 #include <QtTest>
 
+#include <functional>
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -47,6 +49,9 @@ public:
     }
 
     QStringList messages;
+    // The check is cancelled only once this holds (the request has reached the server, say), so
+    // that a slow run does not cancel before anything was sent.
+    std::function<bool()> readyToCancel = [] { return true; };
     // Set when a window was still open after the time a pass may take; it was then closed.
     bool stuck = false;
     QList<QStringList> buttons;
@@ -67,7 +72,7 @@ private:
             if (!w->isVisible() || w->property("answered").toBool())
                 continue;
             if (auto *checking = qobject_cast<DlgUpdateChecking *>(w)) {
-                if (m_answer == Answer::CancelCheck) {
+                if (m_answer == Answer::CancelCheck && readyToCancel()) {
                     w->setProperty("answered", true);
                     QTest::mouseClick(checking->findChild<QPushButton *>("cancelButton"),
                                       Qt::LeftButton);
@@ -179,6 +184,7 @@ void TestUpdateListPass::pass()
     MODULEINFO sentinel;
     app.downloadWindow->setSelectUpdates({&sentinel});
     ModalDriver driver(answer);
+    driver.readyToCancel = [&server] { return !server.requests().isEmpty(); };
     app.runUpdate();
     QVERIFY2(!driver.stuck, "a window of the pass did not close");
 
