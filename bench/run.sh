@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every benchmark with optimisation in build-rel/ and runs each once, then prints one
 # table of ratios against the peer programs and libraries. The full logs stay in
-# build-rel/bench-logs/. Takes about ten minutes on two cores.
+# build-rel/bench-logs/. On two cores the runs take about two minutes; the first build and the
+# first making of the 256 MiB package (cached under ~/.cache/zandro-bench) add several more.
 #
 # Usage: bench/run.sh [--quick]   (--quick: small inputs, to check the script itself)
 set -euo pipefail

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debug test suite (in build/, as test.sh does) and runs every unit test under
 # valgrind memcheck: no errors and no definite leaks allowed. Suppressions: tools/valgrind.supp.
-# Takes 20 to 40 minutes on two cores; logs land in build/memcheck/.
+# About five minutes on two cores once built; logs land in build/memcheck/.
 #
 # Usage: tools/memcheck.sh [-R REGEX]   (only the tests whose name matches)
 set -euo pipefail
