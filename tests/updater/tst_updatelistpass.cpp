@@ -2,6 +2,8 @@
 // catalogue, the message or question by mode, and the hand-over to the download window.
 #include <QtTest>
 
+#include <functional>
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -39,7 +41,7 @@ void storeParam(const QString &param)
 class ModalDriver : public QObject
 {
 public:
-    ModalDriver(Answer answer, const CatalogueServer *server) : m_answer(answer), m_server(server)
+    explicit ModalDriver(Answer answer) : m_answer(answer)
     {
         connect(&m_poll, &QTimer::timeout, this, &ModalDriver::poll);
         m_poll.start(10);
@@ -47,6 +49,9 @@ public:
     }
 
     QStringList messages;
+    // The check is cancelled only once this holds (the request has reached the server, say), so
+    // that a slow run does not cancel before anything was sent.
+    std::function<bool()> readyToCancel = [] { return true; };
     // Set when a window was still open after the time a pass may take; it was then closed.
     bool stuck = false;
     QList<QStringList> buttons;
@@ -67,8 +72,7 @@ private:
             if (!w->isVisible() || w->property("answered").toBool())
                 continue;
             if (auto *checking = qobject_cast<DlgUpdateChecking *>(w)) {
-                // Cancel only once the query has reached the server, so the check was under way.
-                if (m_answer == Answer::CancelCheck && !m_server->requests().isEmpty()) {
+                if (m_answer == Answer::CancelCheck && readyToCancel()) {
                     w->setProperty("answered", true);
                     QTest::mouseClick(checking->findChild<QPushButton *>("cancelButton"),
                                       Qt::LeftButton);
@@ -98,7 +102,6 @@ private:
     }
 
     Answer m_answer;
-    const CatalogueServer *m_server;
     QTimer m_poll;
     QElapsedTimer m_clock;
 };
@@ -180,7 +183,8 @@ void TestUpdateListPass::pass()
     // A list the pass must replace, so that "never handed over" can be told from "empty list".
     MODULEINFO sentinel;
     app.downloadWindow->setSelectUpdates({&sentinel});
-    ModalDriver driver(answer, &server);
+    ModalDriver driver(answer);
+    driver.readyToCancel = [&server] { return !server.requests().isEmpty(); };
     app.runUpdate();
     QVERIFY2(!driver.stuck, "a window of the pass did not close");
 

@@ -1,5 +1,7 @@
 #include <QApplication>
 
+#include <signal.h>
+
 #include "startupfont.h"
 #include "updaterapp.h"
 
@@ -7,6 +9,9 @@ int main(int argc, char *argv[])
 {
     // The images live in a static library, whose resource registration the linker would drop.
     Q_INIT_RESOURCE(res);
+    // Under a file-size limit a write past it would kill the process mid-download; ignored, the
+    // write fails instead and the downloader drops the package it could not store.
+    signal(SIGXFSZ, SIG_IGN);
     qSetMessagePattern(QStringLiteral(
         "%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} %{file}:%{line} %{function}: %{message}"));
     QApplication app(argc, argv);

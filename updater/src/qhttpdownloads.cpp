@@ -40,7 +40,8 @@ QHttpDownLoadS::QHttpDownLoadS(QObject *parent, QProgressBar *bar, QLabel *label
       startTime(0),
       resumeCounter(counter),
       watchdog(nullptr),
-      sawActivity(false)
+      sawActivity(false),
+      writeFailed(false)
 {
     manager = new QNetworkAccessManager(this);
 }
@@ -88,6 +89,7 @@ bool QHttpDownLoadS::startDownLoads()
         file = nullptr;
     }
 
+    writeFailed = false;
     file = new QFile(filePath);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
         qDebug() << "Error:Cannot open file." << Qt::endl;
@@ -173,8 +175,11 @@ void QHttpDownLoadS::slotError(QNetworkReply::NetworkError errorCode)
 void QHttpDownLoadS::readyRead()
 {
     sawActivity = true;
-    if (reply && file && file->isOpen())
-        file->write(reply->readAll());
+    if (reply && file && file->isOpen()) {
+        const QByteArray chunk = reply->readAll();
+        if (file->write(chunk) != chunk.size())
+            abandonUnwritable();
+    }
 }
 
 void QHttpDownLoadS::replyFinished()
@@ -185,6 +190,11 @@ void QHttpDownLoadS::replyFinished()
     // Whatever arrived with the end notification itself still belongs to the body.
     if (reply->bytesAvailable() > 0)
         readyRead();
+    // The last buffered bytes reach the disk only now; a full disk may refuse them here.
+    if (reply && file && file->isOpen() && !file->flush())
+        abandonUnwritable();
+    if (!reply)
+        return;
     closeFile();
 
     const bool networkOk = reply->error() == QNetworkReply::NoError;
@@ -219,6 +229,24 @@ void QHttpDownLoadS::slotsHasHttpReponse()
     closeFile();
     if (resumeCounter)
         *resumeCounter = receivedBytes;
+}
+
+void QHttpDownLoadS::abandonUnwritable()
+{
+    qDebug() << "Error:Cannot write file." << filePath << file->errorString() << Qt::endl;
+    writeFailed = true;
+    QNetworkReply *unwanted = reply;
+    releaseReply();
+    unwanted->abort();
+    if (watchdog)
+        watchdog->stop();
+    // What the disk took is not the package: removed, it frees the space and cannot be taken
+    // for a finished download by anyone.
+    closeFile();
+    file->remove();
+    receivedBytes = 0;
+    if (resumeCounter)
+        *resumeCounter = 0;
 }
 
 void QHttpDownLoadS::releaseReply()

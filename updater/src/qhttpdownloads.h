@@ -4,8 +4,9 @@
 // header), and gives up on a server that stays silent for 10 seconds after the request is sent.
 //
 // Only a transfer that really succeeded is announced: no network error, an HTTP status in the
-// 2xx range (redirects are not followed), and as many bytes as the server announced. Anything
-// else ends quietly and the caller's own time-out or state decides what the user sees.
+// 2xx range (redirects are not followed), and as many bytes as the server announced, all of them
+// written to the file. Anything else ends quietly and the caller's own time-out or state decides
+// what the user sees.
 #ifndef UPDATER_SRC_QHTTPDOWNLOADS_H
 #define UPDATER_SRC_QHTTPDOWNLOADS_H
 
@@ -55,6 +56,7 @@ public:
     qint64 *resumeCounter;
     QTimer *watchdog;
     bool sawActivity;
+    bool writeFailed; // the file refused part of the body (disk full, file-size limit)
 
 signals:
     // The transfer ended successfully and filePath holds the whole body.
@@ -74,6 +76,9 @@ private:
     // Detaches the request from this object so none of its later notifications reach us, and
     // leaves its deletion to the event loop.
     void releaseReply();
+    // The body could not be written whole: the request is dropped without a completion signal
+    // and the partial file removed.
+    void abandonUnwritable();
     void closeFile();
     void updateTimeLabel();
 };
