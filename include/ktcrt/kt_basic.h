@@ -8,6 +8,7 @@
 #include "kt_basic_string.h"
 #include "kt_basic_buffer.h"
 #include "kt_basic_utf.h"
+#include "kt_codepage.h"
 
 #include "kt_xml.h"
 
