@@ -4,6 +4,7 @@
 # in fuzz/corpus/NAME plus whatever earlier runs found (kept in build-fuzz/corpus/NAME).
 #
 #   fuzz/run.sh SECONDS [HARNESS...]     e.g. fuzz/run.sh 600, or fuzz/run.sh 60 unzip
+#   FUZZ_BUILD=folder picks another build folder than build-fuzz.
 #
 # Prints one line per harness: executions, coverage reached (edges, features), corpus size.
 # A crash, hang, leak or failed check stops that harness; the input that did it is saved under
@@ -22,7 +23,7 @@ shift
 source tools/setup-deps.sh
 install_missing_packages
 
-build=build-fuzz
+build=${FUZZ_BUILD:-build-fuzz} # another folder, e.g. for a second run beside a first
 cc=$(command -v clang-14 || command -v clang)
 cxx=$(command -v clang++-14 || command -v clang++)
 mkdir -p "$build"
