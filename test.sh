@@ -25,4 +25,10 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_retu
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 build_and_test build-asan -DUPDATER_SANITIZE=ON
-echo "==> all tests passed (plain and sanitized builds)"
+
+# ---- fuzzing ---------------------------------------------------------------------------------
+# Each libFuzzer harness runs briefly on its committed seeds, so they keep building and any
+# input that now crashes, hangs or leaks fails the run. Longer runs: fuzz/run.sh SECONDS.
+echo "==> fuzz harnesses (20 s each)"
+fuzz/run.sh 20
+echo "==> all tests passed (plain and sanitized builds, fuzz harnesses)"

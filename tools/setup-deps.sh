@@ -7,6 +7,7 @@ UPDATER_PACKAGES=(
     xvfb xauth xdotool x11-utils nginx-light curl
     libxml2-dev libexpat1-dev
     valgrind
+    clang-14 libclang-rt-14-dev
 )
 
 install_missing_packages() {

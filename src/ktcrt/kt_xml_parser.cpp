@@ -508,16 +508,20 @@ inline uint32_t HashBytes(const char *p, size_t n, uint32_t h = 2166136261u)
 
 } // namespace
 
+// Empty names are equal without a look at the bytes: before any name is stored the buffers
+// have no memory at all, and memcmp must not be handed a null pointer even for no bytes.
 bool CXML_Parser::PendingNameIs(const PendingAttr &attr) const
 {
     return attr.m_nNameLen == m_Name.Size() &&
-           memcmp(m_AttrNames.Data() + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0;
+           (m_Name.Size() == 0 ||
+            memcmp(m_AttrNames.Data() + attr.m_nName, m_Name.Data(), m_Name.Size()) == 0);
 }
 
 bool CXML_Parser::PendingPrefixIs(const PendingAttr &attr) const
 {
     return attr.m_nPrefixLen == m_Prefix.Size() &&
-           memcmp(m_AttrNames.Data() + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0;
+           (m_Prefix.Size() == 0 ||
+            memcmp(m_AttrNames.Data() + attr.m_nPrefix, m_Prefix.Data(), m_Prefix.Size()) == 0);
 }
 
 uint32_t CXML_Parser::QNameHash(const char *prefix, size_t prefixLen, const char *name,
@@ -571,7 +575,7 @@ void CXML_Parser::IndexPendingAttr(size_t index)
         }
         const PendingAttr &other = m_Attrs.Data()[v - 1];
         if (other.m_nNameLen == attr.m_nNameLen &&
-            memcmp(names + other.m_nName, name, attr.m_nNameLen) == 0)
+            (attr.m_nNameLen == 0 || memcmp(names + other.m_nName, name, attr.m_nNameLen) == 0))
             break; // an earlier attribute of this name stays the one a plain name finds
     }
     uint32_t *byQName = m_QNameSlots.Data();

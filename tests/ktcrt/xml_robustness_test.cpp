@@ -127,4 +127,31 @@ TEST(XmlRobustness, HugeReferencesAndNamesStayBounded)
     EXPECT_EQ(20000, many->m_AttrMap.GetSize());
 }
 
+// Empty attribute names (":" splits into an empty prefix and an empty local name) must be
+// compared like any other name, including before any name bytes have been stored at all.
+TEST(XmlRobustness, EmptyAttributeNamesMatchEachOther)
+{
+    struct Row
+    {
+        const char *doc;
+        int attributes;
+        const wchar_t *firstValue;
+    } rows[] = {
+        {"<a :=\"1\" :=\"2\"/>", 1, L"2"},
+        {"<a :=\"1\" :=\"2\" :=\"3\"/>", 1, L"3"},
+        {"<a x:=\"1\" x:=\"2\"/>", 1, L"2"},
+        {"<a :=\"1\" b=\"2\" :=\"3\"/>", 2, L"3"},
+        {"<a :b=\"1\" :b=\"2\"/>", 1, L"2"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.doc);
+        auto root = xmltest::ParseText(row.doc);
+        ASSERT_TRUE(root);
+        ASSERT_EQ(row.attributes, root->m_AttrMap.GetSize());
+        EXPECT_TRUE(CKT_WideStringC(root->m_AttrMap.GetAt(0).m_Value) ==
+                    CKT_WideStringC(row.firstValue));
+        Touch(root.get());
+    }
+}
+
 } // namespace
