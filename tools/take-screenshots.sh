@@ -2,7 +2,7 @@
 # Takes screenshots of the updater's three windows from the real program under Xvfb, with a
 # window manager so that the title bars and icons show: the checking dialog (against a
 # catalogue server that never answers), the question of an interactive pass, and the download
-# window of an automatic pass. Needs xvfb-run, openbox and ImageMagick's import.
+# window of an automatic pass, a third of the way through its package. Needs xvfb-run, openbox and ImageMagick's import.
 #   tools/take-screenshots.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -15,7 +15,7 @@ cat >"$work/reply.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
 <modules>
   <module name="Zandro Reader" version="11.2.0.512" result="true" size="48213504B"
-          url="http://127.0.0.1:9/ZandroReader_11.2.0.512.zup"
+          url="http://127.0.0.1:PORT/ZandroReader_11.2.0.512.zup"
           description="Zandro Reader 11.2 brings faster page rendering, a new comment panel and fixes for printing on network printers."/>
 </modules>
 XML
@@ -24,16 +24,28 @@ XML
 python3 - "$work" <<'PY' &
 import http.server, socket, sys, threading, time
 work = sys.argv[1]
+PACKAGE_SIZE = 48213504
 class Reply(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
+        if self.path.endswith(".zup"):
+            # A third of the package, then nothing: the download window shows a transfer under way.
+            self.send_response(200)
+            self.send_header("Content-Length", str(PACKAGE_SIZE))
+            self.end_headers()
+            for _ in range(16):
+                self.wfile.write(bytes(1024 * 1024))
+                time.sleep(0.05)
+            time.sleep(60)
+            return
         body = open(work + "/reply.xml", "rb").read()
+        body = body.replace(b"PORT", str(self.server.server_address[1]).encode())
         self.send_response(200)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
     def log_message(self, *a):
         pass
-reply = http.server.HTTPServer(("127.0.0.1", 0), Reply)
+reply = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Reply)
 silent = socket.socket()
 silent.bind(("127.0.0.1", 0))
 silent.listen(8)
