@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 class CKT_WideString;
 
@@ -91,6 +92,10 @@ public:
     // alone and reported as a failure, so nothing is ever deleted through it. Pipes and
     // sockets are left in place, which makes the removal fail.
     static bool deleteDir(const QString &path);
+
+    // The value stored under key in the reader's settings store (which the updater only reads);
+    // invalid when the key is absent, so absent and empty can be told apart.
+    static QVariant readerSetting(const char *key);
 
     // Makes sure a folder of the updater exists as a real folder owned by this user, creating
     // it with its parents when missing. False for a symbolic link, a non-folder, a folder of

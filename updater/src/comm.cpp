@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <unistd.h>
 
@@ -63,6 +64,14 @@ bool Comm::deleteDir(const QString &path)
         return false;
     }
     return ok;
+}
+
+QVariant Comm::readerSetting(const char *key)
+{
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                             QLatin1String(Updater::SettingsOrganization),
+                             QLatin1String(Updater::SettingsApplication));
+    return settings.value(QLatin1String(key));
 }
 
 bool Comm::makeOwnFolder(const QString &path)

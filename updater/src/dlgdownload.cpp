@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
-#include <QSettings>
 #include <QTextEdit>
 #include <QUrl>
 
@@ -224,10 +223,7 @@ int DlgDownload::installUpdates(QString setupFile)
     if (!message.accepted)
         return -1;
 
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                       QLatin1String(Updater::SettingsOrganization),
-                       QLatin1String(Updater::SettingsApplication));
-    const QVariant stored = settings.value(QLatin1String(Updater::KeyUpdateOldPath));
+    const QVariant stored = Comm::readerSetting(Updater::KeyUpdateOldPath);
     // Absent means the updater's own folder; a value that is present but empty stays empty.
     const QString installFolder =
         stored.isValid() ? stored.toString() : QCoreApplication::applicationDirPath();

@@ -1,7 +1,6 @@
 #include "updaterapp.h"
 
 #include <QDebug>
-#include <QSettings>
 #include <QVariant>
 
 #include "commandline.h"
@@ -33,10 +32,7 @@ UpdaterApp::~UpdaterApp()
 
 void UpdaterApp::runUpdate()
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                       QLatin1String(Updater::SettingsOrganization),
-                       QLatin1String(Updater::SettingsApplication));
-    const QVariant stored = settings.value(QLatin1String(Updater::KeyUpdateParam));
+    const QVariant stored = Comm::readerSetting(Updater::KeyUpdateParam);
     // Without a parameter string nothing is shown, so the process must not wait in an event loop.
     if (!stored.isValid()) {
         skipEventLoop = true;
