@@ -8,6 +8,8 @@ UPDATER_PACKAGES=(
     libxml2-dev libexpat1-dev
     valgrind
     clang-14 libclang-rt-14-dev
+    libsodium-dev minisign openssl
+    qttools5-dev-tools qttools5-dev
 )
 
 install_missing_packages() {
