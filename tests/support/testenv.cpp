@@ -31,6 +31,9 @@ QString TestEnv::isolate()
         QDir(g_root->path()).mkpath(QLatin1String("config"));
         qputenv("TMPDIR", QFile::encodeName(g_root->path() + QLatin1String("/tmp")));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(g_root->path() + QLatin1String("/config")));
+        // The per-user fallback working folder and the log file stay inside the test too.
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(g_root->path() + QLatin1String("/cache")));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(g_root->path() + QLatin1String("/state")));
         std::atexit([] {
             delete g_root;
             g_root = nullptr;

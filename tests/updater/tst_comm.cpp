@@ -29,8 +29,8 @@ private slots:
     void deleteDirRefusesLinkAsTheFolder();
     void deleteDirLeavesPipeAndFails();
     void deleteDirOfMissingFolderSucceeds();
-    void makeOwnFolder_data();
-    void makeOwnFolder();
+    void makePrivateFolder_data();
+    void makePrivateFolder();
 };
 
 void TestComm::deleteDirRemovesEverything()
@@ -110,12 +110,14 @@ void TestComm::deleteDirOfMissingFolderSucceeds()
     QVERIFY(Comm::deleteDir(tmp.filePath("absent")));
 }
 
-void TestComm::makeOwnFolder_data()
+void TestComm::makePrivateFolder_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<bool>("result");
     QTest::newRow("missing with parents") << "none" << true;
     QTest::newRow("existing folder") << "folder" << true;
+    QTest::newRow("folder left open to all, repaired") << "open" << true;
+    QTest::newRow("missing, made under umask 000") << "umask0" << true;
     QTest::newRow("link to a folder") << "link" << false;
     QTest::newRow("dangling link") << "dangling" << false;
     QTest::newRow("a file") << "file" << false;
@@ -123,14 +125,20 @@ void TestComm::makeOwnFolder_data()
     QTest::newRow("another user's folder") << "foreign" << false;
 }
 
-void TestComm::makeOwnFolder()
+void TestComm::makePrivateFolder()
 {
     QFETCH(QString, setup);
     QFETCH(bool, result);
     QTemporaryDir tmp;
     QString path = tmp.filePath("ZandroQuillet/uncompress/");
+    mode_t oldMask = ::umask(022);
     if (setup == "folder") {
         QVERIFY(QDir().mkpath(path));
+    } else if (setup == "open") {
+        QVERIFY(QDir().mkpath(path));
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0777), 0);
+    } else if (setup == "umask0") {
+        ::umask(0);
     } else if (setup == "link") {
         QVERIFY(QDir().mkpath(tmp.filePath("elsewhere")));
         QVERIFY(QDir().mkpath(tmp.filePath("ZandroQuillet")));
@@ -149,9 +157,19 @@ void TestComm::makeOwnFolder()
     } else if (setup == "under-file") {
         writeFile(tmp.filePath("ZandroQuillet"), "x");
     }
-    QCOMPARE(Comm::makeOwnFolder(path), result);
+    QString problem;
+    const bool made = Comm::makePrivateFolder(path, &problem);
+    ::umask(oldMask);
+    QCOMPARE(made, result);
+    QCOMPARE(problem.isEmpty(), result);
     if (setup == "dangling")
         QVERIFY(!QFileInfo::exists(tmp.filePath("gone")));
+    if (result) {
+        // Only this user may enter it, whatever it was before or the umask said.
+        struct stat info;
+        QCOMPARE(::lstat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(int(info.st_mode & 07777), 0700);
+    }
 }
 
 ZANDRO_TEST_MAIN(TestComm)

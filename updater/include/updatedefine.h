@@ -9,6 +9,7 @@
 
 class CKT_WideString;
 
+class QFile;
 class QWidget;
 
 namespace Updater {
@@ -97,11 +98,27 @@ public:
     // invalid when the key is absent, so absent and empty can be told apart.
     static QVariant readerSetting(const char *key);
 
-    // Makes sure a folder of the updater exists as a real folder owned by this user, creating
-    // it with its parents when missing. False for a symbolic link, a non-folder, a folder of
-    // another user, or a folder that cannot be created: the shared temporary folder is
-    // writable by everybody, and nothing may be unpacked or installed from a planted folder.
-    static bool makeOwnFolder(const QString &path);
+    // Makes path a folder only this user can enter: a missing folder is created with mode 0700
+    // whatever the umask (missing parents too); an existing one is accepted only when it is a
+    // real folder, not a link, owned by this user, and its mode is then set to 0700. False,
+    // with the reason in problem, otherwise: the shared temporary folder is writable by
+    // everybody, and nothing may be written, unpacked or installed from a folder that another
+    // user can plant files or links in.
+    static bool makePrivateFolder(const QString &path, QString *problem = nullptr);
+
+    // The updater's working folder, ending in "/": "ZandroQuillet/" in the temporary folder
+    // when makePrivateFolder accepts it, otherwise the per-user "zandro-updater/" in
+    // $XDG_CACHE_HOME (by default ~/.cache), so that whoever made the shared folder first
+    // cannot lock anybody out. The switch is logged once per process. Empty, with the reason
+    // in problem, when neither can be used.
+    static QString workFolder(QString *problem = nullptr);
+
+    // Opens path for writing without ever following a link. Unless append is set, whatever is
+    // at path (a file, a link, a pipe) is removed first and a new file is created exclusively;
+    // with append an existing regular file is opened for appending. False, with file's error
+    // string set or the reason in problem, when that cannot be done.
+    static bool openNewFile(QFile &file, const QString &path, bool append = false,
+                            QString *problem = nullptr);
     // Moves the window to the middle of the whole virtual desktop for its current size:
     // ((desktop width - width) / 2, (desktop height - height) / 2), truncated toward zero.
     static void moveToDesktopCentre(QWidget *window);

@@ -7,6 +7,11 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "kt_basic.h"
@@ -74,13 +79,112 @@ QVariant Comm::readerSetting(const char *key)
     return settings.value(QLatin1String(key));
 }
 
-bool Comm::makeOwnFolder(const QString &path)
+namespace {
+constexpr char SharedWorkFolder[] = "/ZandroQuillet/";
+constexpr char FallbackWorkFolder[] = "/zandro-updater/";
+
+QString errnoText(int error)
 {
-    QFileInfo info(QDir::cleanPath(path));
-    if (!info.isSymLink() && !info.exists() && !QDir().mkpath(path))
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The per-user cache folder: $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
+QString cacheHome()
+{
+    const QString configured = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+    if (QDir::isAbsolutePath(configured))
+        return configured;
+    return QDir::homePath() + QLatin1String("/.cache");
+}
+} // namespace
+
+bool Comm::makePrivateFolder(const QString &path, QString *problem)
+{
+    const auto refuse = [&](const QString &why) {
+        if (problem)
+            *problem = QStringLiteral("%1: %2").arg(path, why);
         return false;
-    info.refresh();
-    return !info.isSymLink() && info.isDir() && info.ownerId() == uint(::geteuid());
+    };
+    const QString clean = QDir::cleanPath(path);
+    const QByteArray native = QFile::encodeName(clean);
+    struct stat info;
+    if (::lstat(native.constData(), &info) != 0) {
+        if (errno != ENOENT)
+            return refuse(errnoText(errno));
+        const QString parent = QFileInfo(clean).path();
+        if (!QDir().mkpath(parent))
+            return refuse(QStringLiteral("cannot create its parent folder"));
+        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+            return refuse(errnoText(errno));
+        if (::lstat(native.constData(), &info) != 0)
+            return refuse(errnoText(errno));
+    }
+    if (S_ISLNK(info.st_mode))
+        return refuse(QStringLiteral("is a symbolic link"));
+    if (!S_ISDIR(info.st_mode))
+        return refuse(QStringLiteral("is not a folder"));
+    if (info.st_uid != ::geteuid())
+        return refuse(QStringLiteral("belongs to another user (uid %1)").arg(info.st_uid));
+    // The umask of whoever made it decided its mode; only this user may use it from now on.
+    if ((info.st_mode & 07777) != 0700 && ::chmod(native.constData(), 0700) != 0)
+        return refuse(QStringLiteral("cannot make it private: %1").arg(errnoText(errno)));
+    return true;
+}
+
+QString Comm::workFolder(QString *problem)
+{
+    static QString warnedAbout;
+    const QString shared = QDir::tempPath() + QLatin1String(SharedWorkFolder);
+    QString sharedProblem;
+    if (makePrivateFolder(shared, &sharedProblem))
+        return shared;
+    const QString fallback = cacheHome() + QLatin1String(FallbackWorkFolder);
+    if (warnedAbout != sharedProblem) {
+        warnedAbout = sharedProblem;
+        qWarning().noquote() << "working folder refused:" << sharedProblem << "- using" << fallback;
+    }
+    QString fallbackProblem;
+    if (makePrivateFolder(fallback, &fallbackProblem))
+        return fallback;
+    if (problem)
+        *problem = sharedProblem + QLatin1String("; ") + fallbackProblem;
+    return QString();
+}
+
+bool Comm::openNewFile(QFile &file, const QString &path, bool append, QString *problem)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const auto refuse = [&](int error) {
+        if (problem)
+            *problem = QStringLiteral("cannot open %1: %2").arg(path, errnoText(error));
+        return false;
+    };
+    int fd = -1;
+    if (append) {
+        fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    } else {
+        // unlink removes a planted link itself, never what it points to.
+        if (::unlink(native.constData()) != 0 && errno != ENOENT)
+            return refuse(errno);
+        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
+    }
+    if (fd < 0)
+        return refuse(errno);
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return refuse(EINVAL);
+    }
+    const QIODevice::OpenMode mode =
+        append ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly;
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (problem)
+            *problem = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
 }
 
 QString Comm::ws2qs(CKT_WideString text)

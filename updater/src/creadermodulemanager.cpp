@@ -14,7 +14,7 @@
 #include "updaterapp.h"
 
 namespace {
-constexpr char ReplyFileName[] = "/ZandroQuillet/update_tmpfile.xml"; // under the temp folder
+constexpr char ReplyFileName[] = "update_tmpfile.xml"; // in the working folder
 constexpr char StateFileName[] = "UpdaterInfo.xml";                   // appended to readerPath
 // Text the state file must hold before it is parsed at all.
 constexpr char StateFileMarker[] = "updater_info";
@@ -36,8 +36,7 @@ template <typename Visit> void forEachAttribute(CXML_Element *element, Visit vis
     }
 }
 
-// The catalogue's flags are true for "true" in any ASCII letter case and for nothing else; no
-// other character folds to an ASCII letter in Latin-1, so folding the Latin-1 bytes is exact.
+// Flags are true for "true" in any ASCII case; Latin-1 folding is exact for that word.
 bool equalsNoCase(const QString &text, const char *word)
 {
     return text.toLatin1().toLower() == word;
@@ -52,26 +51,43 @@ bool CReaderModuleManager::usesUtc8Endpoint()
 
 int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
 {
-    replyFilePath = QDir::tempPath() + QLatin1String(ReplyFileName);
+    const QString folder = Comm::workFolder(&queryFailure);
+    replyFilePath = folder.isEmpty() ? QString() : folder + QLatin1String(ReplyFileName);
     const QString url = Comm::catalogueEndpoint(usesUtc8Endpoint()) + GetHttpURL(groupName);
     delete downloader;
     downloader = new QHttpDownLoadS(nullptr, bar, nullptr, nullptr);
     downloader->setUrlAndFilePath(QUrl(url, QUrl::TolerantMode), replyFilePath);
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strURL: " << url;
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strTempPathName: " << replyFilePath;
-    if (!QFile::exists(replyFilePath)) {
-        const QString folder = replyFilePath.left(replyFilePath.lastIndexOf(QLatin1Char('/')));
-        if (!QDir().mkpath(folder)) {
-            qDebug() << "can not make path:" << folder;
-            return 1;
-        }
+    if (folder.isEmpty()) {
+        const QString refused = QDir::tempPath() + QLatin1String("/ZandroQuillet");
+        // Neither the shared folder nor the per-user one can be used: queryFailure says why.
+        qDebug() << "can not make path:" << refused;
+        return 1;
     }
     connect(downloader, &QHttpDownLoadS::oneDownLoadFinish, this,
             &CReaderModuleManager::slotQueryModuleInfoFinish);
+    connect(downloader, &QHttpDownLoadS::downLoadFailed, this,
+            &CReaderModuleManager::slotQueryModuleInfoFailed);
+    queryFailure.clear();
     // A reply file that cannot be opened means no download: say so rather than claim a start.
-    if (!downloader->startDownLoads())
+    if (!downloader->startDownLoads()) {
+        queryFailure = downloader->failureReason;
         return 1;
+    }
     return 0;
+}
+
+QString CReaderModuleManager::notACatalogue(CXML_Element *root)
+{
+    // Captive portals and error pages answer 200 with a web page. Anything that is not XML, or
+    // is an XHTML page, is no catalogue; any other well-formed document is one, and a root
+    // without children simply offers nothing.
+    if (!root)
+        return QStringLiteral("the answer is not an update list (not XML)");
+    if (QByteArray(root->GetTagName().GetCStr()).toLower() == "html")
+        return QStringLiteral("the answer is not an update list (a web page)");
+    return QString();
 }
 
 CReaderModuleManager::CReaderModuleManager(QString group, UpdaterApp *controller, QObject *parent)
@@ -116,9 +132,20 @@ QString CReaderModuleManager::GetHttpURL(QString addon)
 
 void CReaderModuleManager::slotQueryModuleInfoFinish(QString)
 {
+    queryFailure.clear();
     if (!replyFilePath.isEmpty())
         OnPaserModuleInfo(replyFilePath);
+    if (!queryFailure.isEmpty()) {
+        emit sQueryModuleInfoFailed(queryFailure);
+        return;
+    }
     emit sQueryModuleInfoFinish();
+}
+
+void CReaderModuleManager::slotQueryModuleInfoFailed(QString reason)
+{
+    queryFailure = reason;
+    emit sQueryModuleInfoFailed(reason);
 }
 
 MODULEINFO *CReaderModuleManager::AddModule(QString group)
@@ -196,16 +223,24 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         qDebug() << "Open Reply Xml File failed.";
+        queryFailure = QStringLiteral("cannot read the reply: %1").arg(file.errorString());
         return;
     }
     const QByteArray bytes = file.readAll();
     file.close();
     // An empty reply is no answer at all, so the offer is not touched up either.
-    if (bytes.isEmpty())
+    if (bytes.isEmpty()) {
+        queryFailure = QStringLiteral("the service sent an empty answer");
         return;
+    }
 
     CXML_Element *root = CXML_Element::Parse(bytes.constData(), static_cast<unsigned>(bytes.size()),
                                              0, nullptr, nullptr);
+    queryFailure = notACatalogue(root);
+    if (!queryFailure.isEmpty()) {
+        delete root;
+        root = nullptr;
+    }
     if (root) {
         const int count = static_cast<int>(root->CountChildren());
         QVector<_UpdaterInfo *> installed;

@@ -29,9 +29,10 @@ public:
     // Deletes the downloader and every offered record.
     ~CReaderModuleManager() override;
 
-    // Starts fetching the catalogue reply into replyFilePath, driving bar. Returns 0 once the
-    // download has started, 1 when the reply's folder cannot be created or the reply file cannot
-    // be opened for writing. The second argument is not used.
+    // Starts fetching the catalogue reply into replyFilePath (in the working folder), driving
+    // bar. Returns 0 once the download has started, 1 (with the reason in queryFailure) when
+    // the working folder cannot be used or the reply file cannot be opened for writing. The
+    // second argument is not used.
     int QueryModuleInfo(QProgressBar *bar, bool unused = false);
     // The query part of the catalogue address, from "/get_addons.php?addon=" on.
     QString GetHttpURL(QString addon);
@@ -43,8 +44,11 @@ public:
     MODULEINFO *AddModule(QString group);
     // Fills record from the element's attributes; a null element does nothing.
     void ParseModuleInfo(CXML_Element *element, MODULEINFO *record);
-    // The catalogue pass over the reply file at path: offeredModules is rebuilt from it.
+    // The catalogue pass over the reply file at path: offeredModules is rebuilt from it. A
+    // reply that cannot be read, is empty or is no catalogue sets queryFailure.
     void OnPaserModuleInfo(QString path);
+    // Why a parsed reply is not a catalogue (no document, or a web page); empty when it is one.
+    static QString notACatalogue(CXML_Element *root);
     // Deletes every offered record and empties the list.
     void ReleaseModuleInfo();
 
@@ -68,10 +72,14 @@ public:
 signals:
     // The query has ended and offeredModules holds its result.
     void sQueryModuleInfoFinish();
+    // The query failed: the service could not be reached or its answer is no catalogue.
+    void sQueryModuleInfoFailed(QString reason);
 
 public slots:
-    // Runs the catalogue pass on replyFilePath, then emits sQueryModuleInfoFinish.
+    // Runs the catalogue pass on replyFilePath, then emits sQueryModuleInfoFinish, or
+    // sQueryModuleInfoFailed when the reply is no catalogue.
     void slotQueryModuleInfoFinish(QString);
+    void slotQueryModuleInfoFailed(QString reason);
 
 public:
     QString groupName;
@@ -81,6 +89,8 @@ public:
     UpdaterApp *app;
     // The records kept by the last pass, in reply order; owned.
     QVector<MODULEINFO *> offeredModules;
+    // Why the last query failed; empty when it did not.
+    QString queryFailure;
 };
 
 #endif // UPDATER_SRC_CREADERMODULEMANAGER_H

@@ -19,10 +19,40 @@
 #include "updaterapp.h"
 
 namespace {
-const char kDownloadFolder[] = "/ZandroQuillet/";
-const char kUnpackFolder[] = "/ZandroQuillet/uncompress/";
+const char kUnpackFolder[] = "uncompress/"; // in the working folder
 const char kSetupFile[] = "Setup.xml";
 const char kInstaller[] = "/installUpdate";
+// Beside each cached package: the address it came from and its size, one per line.
+const char kRecordSuffix[] = ".record";
+// Names of the working folder that a package must never take.
+const char *const kReservedNames[] = {"uncompress", "update_tmpfile.xml", "updater.lock"};
+
+QString recordPath(const QString &packagePath)
+{
+    return packagePath + QLatin1String(kRecordSuffix);
+}
+
+QByteArray recordText(const MODULEINFO &module, qint64 size)
+{
+    return module.url.toUtf8() + '\n' + QByteArray::number(size) + '\n';
+}
+
+// A cached package is the offered one only when it came from the same address with the same
+// size: a name and a size alone are easily shared by two different packages.
+bool recordMatches(const QString &packagePath, const MODULEINFO &module, qint64 size)
+{
+    QFile record(recordPath(packagePath));
+    if (!record.open(QIODevice::ReadOnly))
+        return false;
+    return record.read(64 * 1024) == recordText(module, size);
+}
+
+void writeRecord(const QString &packagePath, const MODULEINFO &module, qint64 size)
+{
+    QFile record;
+    if (Comm::openNewFile(record, recordPath(packagePath)))
+        record.write(recordText(module, size));
+}
 
 // A packaged name that would reach outside the unpack folder: absolute, or with a ".." part.
 bool leavesFolder(const QString &name)
@@ -36,7 +66,7 @@ bool leavesFolder(const QString &name)
 
 DlgDownload::DlgDownload(UpdaterApp *updaterApp, QWidget *parent)
     : QMainWindow(parent), ui(new Ui_DlgDownload), downloader(nullptr), downloadedBytes(0),
-      app(updaterApp)
+      app(updaterApp), installDeclined(false)
 {
     ui->setupUi(this);
     // Minimise and close only: the form is laid out for one size, so no maximise button.
@@ -65,6 +95,39 @@ void DlgDownload::startShowDownload()
         downloadUpates();
 }
 
+QString DlgDownload::packageFileName(const QString &url)
+{
+    const QString name = url.mid(url.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.endsWith(QLatin1String(kRecordSuffix)))
+        return QString();
+    for (const char *reserved : kReservedNames) {
+        if (name.startsWith(QLatin1String(reserved)))
+            return QString();
+    }
+    return name;
+}
+
+QString DlgDownload::moduleTitle() const
+{
+    const MODULEINFO *module = selectedUpdates.value(0);
+    return module ? module->name + QLatin1Char(' ') + module->version : QString();
+}
+
+void DlgDownload::failRun(const QString &message, const QString &reason)
+{
+    hide();
+    app->reportFailure(message, reason);
+    // Nothing is left to do: closing the last window ends the process.
+    close();
+}
+
+void DlgDownload::discardPackage(const QString &packagePath)
+{
+    QFile::remove(packagePath);
+    QFile::remove(recordPath(packagePath));
+}
+
 void DlgDownload::downloadUpates()
 {
     qDebug() << "Begin to download:" << Qt::endl;
@@ -82,39 +145,70 @@ void DlgDownload::downloadUpates()
     downloader =
         new QHttpDownLoadS(nullptr, ui->progressBar, ui->timeRemainLabel, &downloadedBytes);
 
-    const QString folder = QDir::tempPath() + QLatin1String(kDownloadFolder);
-    if (!Comm::makeOwnFolder(folder)) {
-        qDebug() << "can not make path for store the downloads:" << folder << Qt::endl;
+    QString problem;
+    const QString folder = Comm::workFolder(&problem);
+    if (folder.isEmpty()) {
+        qDebug() << "can not make path for store the downloads:"
+                 << QDir::tempPath() + QLatin1String("/ZandroQuillet/") << Qt::endl;
         // Nothing was shown, so the pass is over.
         app->skipEventLoop = true;
+        failRun(tr("The updater cannot use its working folder (%1).").arg(problem),
+                QStringLiteral("working folder: %1").arg(problem));
         return;
     }
 
-    const QString localPath =
-        folder + module->url.mid(module->url.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString fileName = packageFileName(module->url);
+    if (fileName.isEmpty()) {
+        app->skipEventLoop = true;
+        const QString reason = QStringLiteral("the package address names no file: %1").arg(module->url);
+        failRun(tr("The download of %1 failed: %2. Please try again later.").arg(moduleTitle(), reason),
+                QStringLiteral("download: %1").arg(reason));
+        return;
+    }
+    const QString localPath = folder + fileName;
+    // The size text up to its first "B"; anything but a whole number reads as 0.
     const int bIndex = module->size.indexOf(QLatin1Char('B'));
     bool isNumber = false;
-    int size = module->size.left(bIndex).toInt(&isNumber, 10);
-    if (!isNumber)
+    qint64 size = module->size.left(bIndex).toLongLong(&isNumber, 10);
+    if (!isNumber || size < 0)
         size = 0;
 
     // A link is never taken for a finished download, nor written through: it is removed below.
+    // Without a size there is nothing to check a cached file against.
     const QFileInfo local(localPath);
-    if (!local.isSymLink() && local.isFile() && local.size() == size) {
+    if (size > 0 && !local.isSymLink() && local.isFile() && local.size() == size &&
+        recordMatches(localPath, *module, size)) {
         downloader->downloadProgress(size, size);
         oneDownloadFinish(localPath);
         app->skipEventLoop = true;
         return;
     }
 
-    if (local.isSymLink() || local.exists())
-        QFile::remove(localPath);
-    downloader->setUrlAndFilePath(QUrl(module->url, QUrl::TolerantMode), localPath);
+    discardPackage(localPath);
     connect(downloader, &QHttpDownLoadS::oneDownLoadFinish, this, &DlgDownload::oneDownloadFinish);
-    downloader->startDownLoads();
+    connect(downloader, &QHttpDownLoadS::downLoadFailed, this, &DlgDownload::downloadFailed);
+    QString refused;
+    if (!downloader->setUrlAndFilePath(QUrl(module->url, QUrl::TolerantMode), localPath))
+        refused = QStringLiteral("the package address is not an http or https address: %1")
+                      .arg(module->url);
+    else if (!downloader->startDownLoads())
+        refused = downloader->failureReason;
+    if (!refused.isEmpty()) {
+        app->skipEventLoop = true;
+        failRun(tr("The download of %1 failed: %2. Please try again later.").arg(moduleTitle(), refused),
+                QStringLiteral("download: %1").arg(refused));
+        return;
+    }
     Comm::moveToDesktopCentre(this);
     activateWindow();
     show();
+}
+
+void DlgDownload::downloadFailed(QString reason)
+{
+    const MODULEINFO *module = selectedUpdates.value(0);
+    failRun(tr("The download of %1 failed: %2. Please try again later.").arg(moduleTitle(), reason),
+            QStringLiteral("download of %1: %2").arg(module ? module->url : QString(), reason));
 }
 
 void DlgDownload::oneDownloadFinish(QString filePath)
@@ -126,32 +220,69 @@ void DlgDownload::oneDownloadFinish(QString filePath)
         close();
         return;
     }
+    const MODULEINFO *module = selectedUpdates.value(0);
+    if (module)
+        writeRecord(filePath, *module, QFileInfo(filePath).size());
 
-    const QString unpackFolder = QDir::tempPath() + QLatin1String(kUnpackFolder);
-    Comm::deleteDir(unpackFolder);
-    if (!Comm::makeOwnFolder(unpackFolder)) {
+    QString problem;
+    const QString folder = Comm::workFolder(&problem);
+    const QString unpackFolder = folder.isEmpty() ? QString() : folder + QLatin1String(kUnpackFolder);
+    if (!unpackFolder.isEmpty())
+        Comm::deleteDir(unpackFolder);
+    if (unpackFolder.isEmpty() || !Comm::makePrivateFolder(unpackFolder, &problem)) {
         qDebug() << "can not make path for uncompress the updater:" << unpackFolder << Qt::endl;
-        close();
+        failRun(tr("The updater cannot use its working folder (%1).").arg(problem),
+                QStringLiteral("unpack folder: %1").arg(problem));
         return;
     }
 
     CKT_Fzip unpacker;
-    if (unpacker.Unzip2(filePath, unpackFolder) < 1) {
+    const int unpacked = unpacker.Unzip2(filePath, unpackFolder);
+    if (unpacked < 1) {
         qDebug() << "Uncompress Failed" << Qt::endl;
-        close();
+        // A package that does not unpack now never will: the next pass fetches it again.
+        discardPackage(filePath);
+        Comm::deleteDir(unpackFolder);
+        const QString reason = QStringLiteral("cannot unpack %1: %2 (%3)")
+                                   .arg(filePath, QLatin1String(CKT_Fzip::resultText(unpacked)))
+                                   .arg(unpacked);
+        failRun(tr("The update package of %1 could not be unpacked (%2) and was deleted. Please "
+                   "try again later.")
+                    .arg(moduleTitle(), QLatin1String(CKT_Fzip::resultText(unpacked))),
+                reason);
         return;
     }
 
     QVector<_SetupInfo *> entries;
     ParseSetupInfo(unpackFolder, entries);
+    if (entries.isEmpty()) {
+        discardPackage(filePath);
+        failRun(tr("The update package of %1 lists no files to install and was deleted.")
+                    .arg(moduleTitle()),
+                QStringLiteral("package %1 lists no files to install").arg(filePath));
+        return;
+    }
+    QStringList failures;
     for (const _SetupInfo *entry : qAsConst(entries)) {
         if (!entry)
             continue;
         qDebug() << "excute shell:" << entry->setupFile << Qt::endl;
         const int result = installUpdates(entry->setupFile);
         qDebug() << "excute result:" << result << Qt::endl;
+        if (result != 0 && !installDeclined) {
+            const QString name = QFileInfo(entry->setupFile).fileName();
+            failures.append(result == -2 ? QStringLiteral("%1 (installer could not be started)").arg(name)
+                            : result == -1 ? QStringLiteral("%1 (installer crashed)").arg(name)
+                                           : QStringLiteral("%1 (installer exit code %2)").arg(name).arg(result));
+        }
     }
     qDeleteAll(entries);
+    if (!failures.isEmpty()) {
+        const QString list = failures.join(QLatin1String(", "));
+        failRun(tr("The installation of %1 failed for: %2.").arg(moduleTitle(), list),
+                QStringLiteral("installation failed for %1").arg(list));
+        return;
+    }
     close();
 }
 
@@ -220,6 +351,7 @@ int DlgDownload::installUpdates(QString setupFile)
     message.setOkButtonText(tr("Install"));
     Comm::moveToDesktopCentre(&message);
     message.exec();
+    installDeclined = !message.accepted;
     if (!message.accepted)
         return -1;
 

@@ -34,9 +34,14 @@ public:
     // unparsable Setup.xml gives no entries.
     void ParseSetupInfo(QString folder, QVector<_SetupInfo *> &entries);
     // Asks the user to confirm, then runs the installer with setupFile as its one argument and
-    // waits for it. Returns -1 when the user declines, -2 when the installer is missing or
-    // cannot be started, otherwise what the process call returned (its exit code, -1 for a crash).
+    // waits for it. Returns -1 when the user declines (installDeclined is then set), -2 when
+    // the installer is missing or cannot be started, otherwise what the process call returned
+    // (its exit code, -1 for a crash).
     int installUpdates(QString setupFile);
+
+    // The local file name of a package address: its last segment. Empty when that cannot be a
+    // package of ours: empty, "." or "..", or one of the working folder's own names.
+    static QString packageFileName(const QString &url);
 
 public slots:
     // Starts the run for the first module of the list: downloads its package, or goes straight
@@ -47,6 +52,8 @@ public slots:
     void oneDownloadFinish(QString filePath);
     // Closes the window.
     void cancel();
+    // The download failed: the user is told (in an interactive pass) and the window closes.
+    void downloadFailed(QString reason);
 
 public:
     Ui_DlgDownload *ui;
@@ -54,6 +61,15 @@ public:
     QHttpDownLoadS *downloader;
     qint64 downloadedBytes;
     UpdaterApp *app;
+    bool installDeclined; // the last installUpdates call was declined by the user
+
+private:
+    // Ends the run as failed: reports it through the controller and closes the window.
+    void failRun(const QString &message, const QString &reason);
+    // Removes the package and its record, so that the next pass downloads it again.
+    void discardPackage(const QString &packagePath);
+    // "Name version" of the module being installed, for messages.
+    QString moduleTitle() const;
 };
 
 #endif // UPDATER_SRC_DLGDOWNLOAD_H

@@ -43,7 +43,13 @@ void DlgUpdateChecking::startUpdateCheck()
     startTimer(TimeoutMs);
     connect(moduleManager, &CReaderModuleManager::sQueryModuleInfoFinish, this,
             &DlgUpdateChecking::checkFinsh, Qt::UniqueConnection);
-    moduleManager->QueryModuleInfo(ui->progressBar);
+    connect(moduleManager, &CReaderModuleManager::sQueryModuleInfoFailed, this,
+            &DlgUpdateChecking::checkFailed, Qt::UniqueConnection);
+    if (moduleManager->QueryModuleInfo(ui->progressBar) != 0) {
+        checkResult = CheckFailed;
+        failureReason = moduleManager->queryFailure;
+        deleteTimer();
+    }
 }
 
 void DlgUpdateChecking::checkFinsh()
@@ -69,6 +75,18 @@ void DlgUpdateChecking::timeOut()
     qDebug() << "Update Time out";
     if (checkResult != -1)
         return;
+    checkResult = CheckFailed;
+    failureReason = QStringLiteral("no answer within %1 s").arg(TimeoutMs / 1000);
+    deleteTimer();
+    reject();
+}
+
+void DlgUpdateChecking::checkFailed(QString reason)
+{
+    if (checkResult != -1)
+        return;
+    checkResult = CheckFailed;
+    failureReason = reason;
     deleteTimer();
     reject();
 }

@@ -24,24 +24,32 @@ public:
     // Creates the repeating time-out timer on first use and (re)starts it with the interval.
     void startTimer(int milliseconds);
     // Starts the 60 s time-out and the manager's query on this dialog's progress bar; without a
-    // manager it does nothing.
+    // manager it does nothing. A query that cannot even start decides the check at once
+    // (CheckFailed), and the dialog need not be shown.
     void startUpdateCheck();
 
     // How long the check may take before the dialog gives up.
     static constexpr int TimeoutMs = 60000;
+    // checkResult of a check that failed: failureReason says why.
+    static constexpr int CheckFailed = 2;
 
 public slots:
     // The query has ended: success only when the bar reached 100, otherwise the dialog stays open.
     void checkFinsh();
     void on_cancelButton_clicked();
+    // The time-out expired: the check failed.
     void timeOut();
+    // The query failed: the dialog closes at once with CheckFailed.
+    void checkFailed(QString reason);
 
 public:
     Ui_DlgUpdateChecking *ui;
     QTimer *timeoutTimer;
     CReaderModuleManager *moduleManager;
-    // -1 undecided (also after a time-out or a close), 0 cancelled, 1 finished with a full bar.
+    // -1 undecided (also after a close), 0 cancelled, 1 finished with a full bar, CheckFailed
+    // when the query failed or timed out.
     int checkResult;
+    QString failureReason;
 
 private:
     void deleteTimer();

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
-
-#include <unistd.h>
 
 #include <QDebug>
 #include <QDir>
@@ -13,6 +12,8 @@
 #include <QScopeGuard>
 
 #include <lzma.h>
+
+#include "updatedefine.h"
 
 namespace {
 // Every copy and the decoder work in pieces of this size, so memory does not grow with the
@@ -24,13 +25,11 @@ constexpr std::size_t DecodeChunkSize = 64 << 10;
 constexpr int LzmaHeaderSize = 13;
 constexpr std::uint64_t UnknownSize = UINT64_MAX;
 constexpr std::uint32_t MinDictionary = 4096;
-// Room for the largest dictionary an encoder writes (1.5 GiB) plus the decoder's own state.
-constexpr std::uint64_t DecoderMemLimit = std::uint64_t(1600) << 20;
-
-constexpr char TempFolder[] = "/ZandroQuillet/uncompress/";
-constexpr char InFileTmp[] = "infile_tmp";
-constexpr char OutFileTmp[] = "outfile_tmp";
-constexpr char FileOverTmp[] = "fileover_tmp";
+// Every xz preset and every common encoder setting stays well below this; a header asking for
+// more is refused rather than allocated.
+constexpr std::uint32_t MaxDictionary = std::uint32_t(256) << 20;
+// The largest dictionary plus the decoder's own state, probability tables included.
+constexpr std::uint64_t DecoderMemLimit = std::uint64_t(MaxDictionary) + (std::uint64_t(16) << 20);
 
 struct FileCloser
 {
@@ -81,33 +80,61 @@ const char *lzmaErrorText(lzma_ret ret)
     }
 }
 
-// Decodes a classic LZMA file from in to out. Only the low 32 bits of the header's size count;
-// all ones means the stream ends with an end marker instead.
-bool decodeStream(std::FILE *in, std::FILE *out)
+// Hands the decoder the compressed bytes: fills buffer, returns how many bytes it put there, 0 at
+// the end of the input and -1 when the input cannot be read.
+using Source = std::function<long long(std::uint8_t *buffer, std::size_t size)>;
+// Takes decoded bytes; false when they cannot be stored.
+using Sink = std::function<bool(const std::uint8_t *data, std::size_t size)>;
+
+enum class DecodeResult { Ok, Failed, TooLong };
+
+// Decodes a classic LZMA file. Only the low 32 bits of the header's size count; all ones means
+// the stream ends with an end marker instead. The output never exceeds limit: a stream that
+// would go further is refused (TooLong) before it is stored, whatever its header says, so a
+// small package cannot fill the disk. A dictionary above MaxDictionary is refused before the
+// decoder asks for it.
+DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t limit)
 {
     unsigned char header[LzmaHeaderSize];
-    if (std::fread(header, 1, LzmaHeaderSize, in) != LzmaHeaderSize) {
+    std::size_t got = 0;
+    while (got < LzmaHeaderSize) {
+        const long long n = read(header + got, LzmaHeaderSize - got);
+        if (n <= 0)
+            break;
+        got += std::size_t(n);
+    }
+    if (got != LzmaHeaderSize) {
         qDebug() << "LZMA header cut short";
-        return false;
+        return DecodeResult::Failed;
+    }
+    const std::uint32_t dictionary = readLe32(header + 1);
+    if (dictionary > MaxDictionary) {
+        qDebug() << "LZMA dictionary of" << dictionary << "bytes refused";
+        return DecodeResult::Failed;
     }
     const std::uint64_t declared = readLe64(header + 5);
     const bool sizeKnown = declared != UnknownSize;
     const std::uint64_t outSize = declared & 0xFFFFFFFFu;
-    if (sizeKnown) {
-        // The decoder is told the size that counts, so it stops exactly there.
-        writeLe64(header + 5, outSize);
-        // No match reaches further back than the output is long: a larger dictionary would only
-        // cost memory.
-        const std::uint64_t enough = std::max<std::uint64_t>(outSize, MinDictionary);
-        if (readLe32(header + 1) > enough)
-            writeLe32(header + 1, static_cast<std::uint32_t>(enough));
+    if (sizeKnown && outSize > limit) {
+        qDebug() << "LZMA stream declares" << outSize << "bytes, more than the" << limit
+                 << "it may give";
+        return DecodeResult::TooLong;
     }
+    // The decoder is told the size that counts, so it stops exactly there.
+    if (sizeKnown)
+        writeLe64(header + 5, outSize);
+    // No match reaches further back than the output is long: a larger dictionary would only
+    // cost memory.
+    const std::uint64_t longest = sizeKnown ? outSize : limit;
+    const std::uint64_t enough = std::max<std::uint64_t>(longest, MinDictionary);
+    if (dictionary > enough)
+        writeLe32(header + 1, static_cast<std::uint32_t>(enough));
 
     lzma_stream strm = LZMA_STREAM_INIT;
     lzma_ret ret = lzma_alone_decoder(&strm, DecoderMemLimit);
     if (ret != LZMA_OK) {
         qDebug() << "LZMA decoder cannot start:" << lzmaErrorText(ret);
-        return false;
+        return DecodeResult::Failed;
     }
     const auto endDecoder = qScopeGuard([&strm] { lzma_end(&strm); });
 
@@ -121,23 +148,26 @@ bool decodeStream(std::FILE *in, std::FILE *out)
     std::uint64_t written = 0;
     for (;;) {
         if (strm.avail_in == 0 && action == LZMA_RUN) {
-            const std::size_t got = std::fread(inBuffer.data(), 1, inBuffer.size(), in);
-            if (got == 0) {
-                if (std::ferror(in)) {
-                    qDebug() << "cannot read the LZMA stream";
-                    return false;
-                }
-                action = LZMA_FINISH;
+            const long long n = read(inBuffer.data(), inBuffer.size());
+            if (n < 0) {
+                qDebug() << "cannot read the LZMA stream";
+                return DecodeResult::Failed;
             }
+            if (n == 0)
+                action = LZMA_FINISH;
             strm.next_in = inBuffer.data();
-            strm.avail_in = got;
+            strm.avail_in = std::size_t(n);
         }
         ret = lzma_code(&strm, action);
         if (strm.avail_out == 0 || ret == LZMA_STREAM_END) {
             const std::size_t produced = outBuffer.size() - strm.avail_out;
-            if (std::fwrite(outBuffer.data(), 1, produced, out) != produced) {
+            if (produced > limit - written) {
+                qDebug() << "LZMA stream goes on beyond the" << limit << "bytes it may give";
+                return DecodeResult::TooLong;
+            }
+            if (!write(outBuffer.data(), produced)) {
                 qDebug() << "cannot write the decompressed data";
-                return false;
+                return DecodeResult::Failed;
             }
             written += produced;
             strm.next_out = outBuffer.data();
@@ -147,98 +177,45 @@ bool decodeStream(std::FILE *in, std::FILE *out)
             break;
         if (ret != LZMA_OK) {
             qDebug() << "LZMA stream does not decode:" << lzmaErrorText(ret);
-            return false;
+            return DecodeResult::Failed;
         }
     }
     if (sizeKnown && written != outSize) {
         qDebug() << "LZMA stream gave" << written << "of" << outSize << "bytes";
-        return false;
+        return DecodeResult::Failed;
     }
-    return true;
-}
-
-// Copies length bytes from the current position of from to to; false on a short read or a
-// failed write. The kernel copies between the files where it can, which spares a pass through
-// user memory; otherwise the bytes go through the buffer.
-bool copyBytes(QFile &from, QFile &to, std::uint64_t length, std::vector<char> &buffer)
-{
-    if (!to.flush())
-        return false;
-    loff_t inOffset = from.pos();
-    loff_t outOffset = to.pos();
-    bool kernelCopied = false;
-    while (length > 0) {
-        const std::size_t want = std::min<std::uint64_t>(length, std::uint64_t(1) << 30);
-        const ssize_t done =
-            ::copy_file_range(from.handle(), &inOffset, to.handle(), &outOffset, want, 0);
-        if (done <= 0)
-            break;
-        kernelCopied = true;
-        length -= std::uint64_t(done);
-    }
-    if (kernelCopied && (!from.seek(inOffset) || !to.seek(outOffset)))
-        return false;
-    while (length > 0) {
-        const qint64 want = static_cast<qint64>(std::min<std::uint64_t>(length, buffer.size()));
-        const qint64 got = from.read(buffer.data(), want);
-        if (got != want || to.write(buffer.data(), got) != got)
-            return false;
-        length -= static_cast<std::uint64_t>(got);
-    }
-    return true;
+    return DecodeResult::Ok;
 }
 
 struct TableEntry
 {
-    QByteArray name; // raw bytes as stored, before the cut at a zero byte
+    QString name; // as stored, cut at a zero byte
     std::uint32_t size = 0;
 };
 
-bool readCount(QFile &table, std::uint16_t &count)
+// Reads the whole file table from the current position of table; false when it is cut short.
+bool readTable(QFile &table, std::vector<TableEntry> &entries)
 {
-    unsigned char bytes[2];
-    if (table.read(reinterpret_cast<char *>(bytes), 2) != 2)
-        return false;
-    count = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-    return true;
-}
-
-// Reads the next table entry; false when the table ends inside it.
-bool readEntry(QFile &table, TableEntry &entry)
-{
-    unsigned char lead[2]; // name length, then the ignored byte
-    if (table.read(reinterpret_cast<char *>(lead), 2) != 2)
-        return false;
-    entry.name = table.read(lead[0]);
-    if (entry.name.size() != lead[0])
-        return false;
-    unsigned char size[4];
-    if (table.read(reinterpret_cast<char *>(size), 4) != 4)
-        return false;
-    entry.size = readLe32(size);
-    return true;
-}
-
-// Walks the whole table before anything is written, so a damaged package writes no entry.
-bool tableFits(QFile &table, std::uint64_t decodedSize)
-{
-    std::uint16_t count = 0;
-    if (!readCount(table, count)) {
+    unsigned char countBytes[2];
+    if (table.read(reinterpret_cast<char *>(countBytes), 2) != 2) {
         qDebug() << "file table cut short";
         return false;
     }
-    std::uint64_t total = 0;
-    TableEntry entry;
+    const int count = countBytes[0] | countBytes[1] << 8;
+    entries.resize(std::size_t(count));
     for (int i = 0; i < count; ++i) {
-        if (!readEntry(table, entry)) {
+        unsigned char lead[2]; // name length, then the ignored byte
+        unsigned char size[4];
+        QByteArray name;
+        if (table.read(reinterpret_cast<char *>(lead), 2) != 2 ||
+            (name = table.read(lead[0])).size() != lead[0] ||
+            table.read(reinterpret_cast<char *>(size), 4) != 4) {
             qDebug() << "file table cut short at entry" << i;
             return false;
         }
-        total += entry.size;
-    }
-    if (total > decodedSize) {
-        qDebug() << "file table needs" << total << "bytes, the stream gave" << decodedSize;
-        return false;
+        const int zero = name.indexOf('\0');
+        entries[std::size_t(i)].name = QString::fromUtf8(zero < 0 ? name : name.left(zero));
+        entries[std::size_t(i)].size = readLe32(size);
     }
     return true;
 }
@@ -252,10 +229,77 @@ bool staysInside(const QString &name)
     return !parts.contains(QStringLiteral(".."));
 }
 
-QString tempPath(const char *name)
+// Writes the decoded data straight into the entries' files, one after the other in table
+// order, so unpacking needs no temporary copy and no name of an entry can collide with one.
+class EntryWriter
 {
-    return QDir::tempPath() + QLatin1String(TempFolder) + QLatin1String(name);
-}
+public:
+    EntryWriter(const QString &folder, const std::vector<TableEntry> &entries)
+        : m_folder(folder), m_entries(entries)
+    {
+    }
+
+    bool write(const std::uint8_t *data, std::size_t size)
+    {
+        while (size > 0) {
+            if (!openNext() || m_left == 0)
+                return false;
+            const std::size_t part = std::size_t(std::min<std::uint64_t>(size, m_left));
+            if (m_file.write(reinterpret_cast<const char *>(data), qint64(part)) != qint64(part)) {
+                qDebug() << "cannot write" << m_path << m_file.errorString();
+                m_failed = true;
+                return false;
+            }
+            m_left -= part;
+            data += part;
+            size -= part;
+        }
+        return true;
+    }
+
+    // Creates the entries still to come when they are empty and closes the last file; false
+    // when an entry did not get all of its bytes.
+    bool finish()
+    {
+        const bool ok = openNext() && m_left == 0 && m_file.flush();
+        m_file.close();
+        return ok;
+    }
+
+    bool entryFailed() const { return m_failed; }
+
+private:
+    // Moves on to the next entry whenever the current one is full.
+    bool openNext()
+    {
+        while (m_left == 0 && m_next < m_entries.size()) {
+            if (m_file.isOpen() && !m_file.flush()) {
+                qDebug() << "cannot write" << m_path << m_file.errorString();
+                m_failed = true;
+                return false;
+            }
+            m_file.close();
+            const TableEntry &entry = m_entries[m_next++];
+            m_path = m_folder + entry.name;
+            QString problem;
+            if (!Comm::openNewFile(m_file, m_path, false, &problem)) {
+                qDebug() << problem;
+                m_failed = true;
+                return false;
+            }
+            m_left = entry.size;
+        }
+        return true;
+    }
+
+    QString m_folder;
+    const std::vector<TableEntry> &m_entries;
+    QFile m_file;
+    QString m_path;
+    std::size_t m_next = 0;
+    std::uint64_t m_left = 0;
+    bool m_failed = false;
+};
 } // namespace
 
 int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolder)
@@ -296,69 +340,57 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
         return Malformed;
     }
 
-    const QString inPath = tempPath(InFileTmp);
-    const QString outPath = tempPath(OutFileTmp);
-    const QString overPath = tempPath(FileOverTmp);
-    QFile inFile(inPath);
-    if (!inFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || !package.seek(HeaderSize) ||
-        !copyBytes(package, inFile, streamLength, buffer)) {
-        qDebug() << "cannot write" << inPath << inFile.errorString();
-        return TempFileFailed;
-    }
-    inFile.close();
-    if (UnzipFileToFile(inPath, outPath) == 0)
-        return TempFileFailed;
-
-    // Truncated, unlike a plain reopen, so a longer table left by an earlier package cannot
-    // stand in for a cut one.
-    QFile overFile(overPath);
-    if (!overFile.open(QIODevice::ReadWrite | QIODevice::Truncate) ||
-        !copyBytes(package, overFile, restSize - streamLength, buffer)) {
-        qDebug() << "cannot write" << overPath << overFile.errorString();
-        return TempFileFailed;
-    }
-    overFile.close();
-    package.close();
-
-    QFile outFile(outPath);
-    if (!overFile.open(QIODevice::ReadOnly) || !outFile.open(QIODevice::ReadOnly))
-        return TempFileFailed;
-    if (!tableFits(overFile, static_cast<std::uint64_t>(outFile.size())))
+    // The table lies after the compressed part, so it is read and checked first: nothing is
+    // written for a package whose names or sizes are wrong, and the decoder is held to the
+    // sizes it lists.
+    std::vector<TableEntry> entries;
+    if (!package.seek(HeaderSize + qint64(streamLength)) || !readTable(package, entries))
         return Malformed;
+    std::uint64_t total = 0;
+    for (const TableEntry &entry : entries) {
+        if (!staysInside(entry.name)) {
+            qDebug() << "refused an entry outside the folder:" << entry.name;
+            return EntryFailed;
+        }
+        total += entry.size;
+    }
 
     QString folder = destinationFolder;
     if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QLatin1Char('\\')))
         folder += QLatin1Char('/');
-    std::uint16_t count = 0;
-    if (!overFile.seek(0) || !readCount(overFile, count))
+    if (!QDir(folder).exists())
+        QDir().mkdir(folder);
+
+    if (!package.seek(HeaderSize))
+        return CannotOpenPackage;
+    std::uint64_t compressedLeft = streamLength;
+    const Source read = [&package, &compressedLeft](std::uint8_t *to, std::size_t size) {
+        const qint64 want = qint64(std::min<std::uint64_t>(size, compressedLeft));
+        if (want == 0)
+            return 0LL;
+        const qint64 got = package.read(reinterpret_cast<char *>(to), want);
+        if (got <= 0)
+            return -1LL;
+        compressedLeft -= std::uint64_t(got);
+        return static_cast<long long>(got);
+    };
+    EntryWriter writer(folder, entries);
+    const Sink write = [&writer](const std::uint8_t *data, std::size_t size) {
+        return writer.write(data, size);
+    };
+    const DecodeResult decoded = decodeStream(read, write, total);
+    if (writer.entryFailed())
+        return EntryFailed;
+    if (decoded == DecodeResult::TooLong)
         return Malformed;
-    TableEntry entry;
-    for (int i = 0; i < count; ++i) {
-        if (!QDir(folder).exists())
-            QDir().mkdir(folder);
-        if (!readEntry(overFile, entry))
-            return Malformed;
-        const int zero = entry.name.indexOf('\0');
-        const QString name = QString::fromUtf8(zero < 0 ? entry.name : entry.name.left(zero));
-        if (!staysInside(name)) {
-            qDebug() << "refused an entry outside the folder:" << name;
+    if (decoded != DecodeResult::Ok)
+        return TempFileFailed;
+    if (!writer.finish()) {
+        if (writer.entryFailed())
             return EntryFailed;
-        }
-        QFile target(folder + name);
-        if (!target.open(QIODevice::ReadWrite)) {
-            qDebug() << "cannot open" << target.fileName() << target.errorString();
-            return EntryFailed;
-        }
-        if (!copyBytes(outFile, target, entry.size, buffer)) {
-            qDebug() << "cannot write" << target.fileName() << target.errorString();
-            return EntryFailed;
-        }
+        qDebug() << "file table needs" << total << "bytes, the stream gave less";
+        return Malformed;
     }
-    overFile.close();
-    outFile.close();
-    QFile::remove(outPath);
-    QFile::remove(inPath);
-    QFile::remove(overPath);
     return Unzipped;
 }
 
@@ -372,7 +404,16 @@ int CKT_Fzip::UnzipFileToFile(const QString &inPath, const QString &outPath)
         qDebug() << "cannot create" << outPath;
         return 0;
     }
-    bool ok = decodeStream(in.get(), out.get());
+    std::FILE *input = in.get();
+    std::FILE *output = out.get();
+    const Source read = [input](std::uint8_t *to, std::size_t size) {
+        const std::size_t got = std::fread(to, 1, size, input);
+        return got == 0 && std::ferror(input) ? -1LL : static_cast<long long>(got);
+    };
+    const Sink write = [output](const std::uint8_t *data, std::size_t size) {
+        return std::fwrite(data, 1, size, output) == size;
+    };
+    bool ok = decodeStream(read, write, UINT64_MAX) == DecodeResult::Ok;
     if (std::fclose(out.release()) != 0)
         ok = false;
     if (!ok) {
@@ -381,6 +422,28 @@ int CKT_Fzip::UnzipFileToFile(const QString &inPath, const QString &outPath)
         return 0;
     }
     return 1;
+}
+
+const char *CKT_Fzip::resultText(int result)
+{
+    switch (result) {
+    case Unzipped:
+        return "unpacked";
+    case EntryFailed:
+        return "a file could not be written";
+    case BadMagic:
+        return "not an update package";
+    case BadCrc:
+        return "checksum mismatch";
+    case CannotOpenPackage:
+        return "the package cannot be read";
+    case TempFileFailed:
+        return "the compressed data does not decode";
+    case Malformed:
+        return "the file table does not fit the data";
+    default:
+        return "unknown result";
+    }
 }
 
 std::uint32_t CKT_Fzip::RunCRC32(const unsigned char *data, std::size_t length,

@@ -17,9 +17,10 @@
 // u64 uncompressed size; only its low 32 bits count, and all ones means "unknown, up to the end
 // marker".
 //
-// Unpacking streams through three temporary files under "/ZandroQuillet/uncompress/" in the
-// temporary folder, in fixed-size chunks: memory stays at the LZMA dictionary plus a few
-// buffers, whatever the package size.
+// The file table is read and checked first; the stream is then decoded straight from the
+// package into the entries' files, in fixed-size chunks and with no temporary copy: memory stays
+// at the LZMA dictionary plus a few buffers, whatever the package size, and the decoder never
+// gives more than the table accounts for.
 #ifndef UPDATER_SRC_KTFZIP_H
 #define UPDATER_SRC_KTFZIP_H
 
@@ -33,14 +34,17 @@ class CKT_Fzip
 public:
     // Results of Unzip2.
     enum Result {
-        Unzipped = 1,          // every entry written, temporary files deleted
+        Unzipped = 1,          // every entry written
         EntryFailed = 0,       // an entry could not be written or its name leaves the folder
         BadMagic = -1,         // wrong magic number, or shorter than the header
         BadCrc = -2,           // CRC mismatch
-        CannotOpenPackage = -3, // the package cannot be opened
-        TempFileFailed = -4,   // a temporary file failed, or the stream did not decode in full
+        CannotOpenPackage = -3, // the package cannot be opened or read
+        TempFileFailed = -4,   // the stream did not decode in full, or its dictionary is too large
         Malformed = -5,        // stream length, file table or entry sizes do not fit the data
     };
+
+    // What a result of Unzip2 means, in words for a log or a message.
+    static const char *resultText(int result);
 
     static constexpr std::uint32_t Magic = 0x19780625;
     static constexpr std::uint32_t CrcPolynomial = 0x19780625;
@@ -52,7 +56,7 @@ public:
     CKT_Fzip &operator=(const CKT_Fzip &) = delete;
 
     // Unpacks the package into destinationFolder; returns one of Result. Entries written before
-    // a failure stay; the temporary files are deleted only on success.
+    // a failure stay; the caller removes the folder.
     // Requires: destinationFolder is not empty.
     int Unzip2(const QString &packagePath, const QString &destinationFolder);
 

@@ -23,6 +23,9 @@ int main(int argc, char *argv[])
         updater.runUpdate();
         if (!updater.skipEventLoop)
             exitCode = app.exec();
+        // 1 tells whoever started the pass that it failed; it has said why.
+        if (updater.failed)
+            exitCode = 1;
     }
     return exitCode;
 }

@@ -9,14 +9,17 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QProgressBar>
+#include <QSslError>
 #include <QTimer>
+
+#include "updatedefine.h"
 
 namespace {
 const char SchemeHttp[] = "http";
+const char SchemeHttps[] = "https";
 const char RangeHeader[] = "Range";
 const char RangeValue[] = "bytes=%1-";
 const char ProgressText[] = "%1 of %2 = %3%";
-const char TimeRemainingText[] = "Time Remaining: %1 seconds ( %2/%3 MB)";
 // Without a bound the toolkit's network thread reads the whole body into memory ahead of us
 // when the disk is slower than the network; this keeps at most this much in flight.
 const qint64 ReadBufferBytes = 256 * 1024;
@@ -25,7 +28,31 @@ QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / 1024.0 / 1024.0, 'f', 2);
 }
+
+int httpStatus(const QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+QString statusText(const QNetworkReply *reply)
+{
+    const QString phrase =
+        reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
+    const QString code = QString::number(httpStatus(reply));
+    return QStringLiteral("the server answered %1").arg(phrase.isEmpty() ? code : code + QLatin1Char(' ') + phrase);
+}
 } // namespace
+
+bool QHttpDownLoadS::isSupportedScheme(const QUrl &address)
+{
+    const QString scheme = address.scheme();
+    return scheme == QLatin1String(SchemeHttp) || scheme == QLatin1String(SchemeHttps);
+}
+
+QByteArray QHttpDownLoadS::userAgent()
+{
+    return QByteArrayLiteral("ZandroUpdater/" UPDATER_VERSION);
+}
 
 QHttpDownLoadS::QHttpDownLoadS(QObject *parent, QProgressBar *bar, QLabel *label,
                                qint64 *counter)
@@ -41,7 +68,10 @@ QHttpDownLoadS::QHttpDownLoadS(QObject *parent, QProgressBar *bar, QLabel *label
       resumeCounter(counter),
       watchdog(nullptr),
       sawActivity(false),
-      writeFailed(false)
+      writeFailed(false),
+      stallMs(StallMs),
+      stallTimer(nullptr),
+      ended(false)
 {
     manager = new QNetworkAccessManager(this);
 }
@@ -49,19 +79,24 @@ QHttpDownLoadS::QHttpDownLoadS(QObject *parent, QProgressBar *bar, QLabel *label
 QHttpDownLoadS::~QHttpDownLoadS()
 {
     // A request still in flight goes with its manager; it must not call back while it dies.
+    const bool cut = reply && !ended;
     if (reply)
         disconnect(reply, nullptr, this, nullptr);
     delete manager;
     closeFile();
+    // A transfer dropped half way (the window closed) leaves nothing behind either.
+    if (cut && !filePath.isEmpty())
+        QFile::remove(filePath);
     delete file;
     delete watchdog;
+    delete stallTimer;
 }
 
 bool QHttpDownLoadS::setUrlAndFilePath(const QUrl &newUrl, const QString &newFilePath)
 {
     if (!newUrl.isValid())
         return false;
-    if (newUrl.scheme() != QLatin1String(SchemeHttp))
+    if (!isSupportedScheme(newUrl))
         return false;
     if (newUrl.path(QUrl::FullyDecoded).isEmpty())
         return false;
@@ -90,9 +125,16 @@ bool QHttpDownLoadS::startDownLoads()
     }
 
     writeFailed = false;
-    file = new QFile(filePath);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+    ended = false;
+    failureReason.clear();
+    tlsErrors.clear();
+    file = new QFile;
+    // Never through a link: in a shared folder another user could have planted one here.
+    const bool resuming = resumeCounter && *resumeCounter > 0;
+    if (filePath.isEmpty() || !Comm::openNewFile(*file, filePath, resuming, &failureReason)) {
         qDebug() << "Error:Cannot open file." << Qt::endl;
+        if (failureReason.isEmpty())
+            failureReason = QStringLiteral("no file to write to");
         return false;
     }
     if (resumeCounter)
@@ -102,6 +144,14 @@ bool QHttpDownLoadS::startDownLoads()
     if (resumeCounter)
         request.setRawHeader(RangeHeader,
                              QString::fromLatin1(RangeValue).arg(*resumeCounter).toLatin1());
+    // Asked for nothing else, the toolkit would ask for gzip and inflate whatever came back: a
+    // small compressed body could then fill the disk or the memory.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
+    // Servers and content networks move files about; a secure transfer never continues in clear.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
 
     reply = manager->get(request);
     reply->setReadBufferSize(ReadBufferBytes);
@@ -111,6 +161,13 @@ bool QHttpDownLoadS::startDownLoads()
     connect(reply, &QNetworkReply::downloadProgress, this, &QHttpDownLoadS::downloadProgress);
     connect(reply, &QNetworkReply::errorOccurred, this, &QHttpDownLoadS::slotError);
     connect(reply, &QNetworkReply::finished, this, &QHttpDownLoadS::replyFinished);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &QHttpDownLoadS::checkResponseHead);
+    connect(reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError> &errors) {
+        QStringList texts;
+        for (const QSslError &error : errors)
+            texts.append(error.errorString());
+        tlsErrors = texts.join(QLatin1String("; "));
+    });
 
     delete watchdog;
     watchdog = new QTimer(this);
@@ -119,12 +176,59 @@ bool QHttpDownLoadS::startDownLoads()
     watchdog->setTimerType(Qt::PreciseTimer);
     connect(watchdog, &QTimer::timeout, this, &QHttpDownLoadS::slotsHasHttpReponse);
     watchdog->start(WatchdogMs);
+
+    delete stallTimer;
+    stallTimer = new QTimer(this);
+    stallTimer->setSingleShot(true);
+    stallTimer->setTimerType(Qt::PreciseTimer);
+    connect(stallTimer, &QTimer::timeout, this, &QHttpDownLoadS::stalled);
+    stallTimer->start(stallMs);
     return true;
+}
+
+void QHttpDownLoadS::noteActivity()
+{
+    sawActivity = true;
+    if (stallTimer && reply)
+        stallTimer->start(stallMs);
+}
+
+bool QHttpDownLoadS::statusIsSuccess() const
+{
+    const int status = httpStatus(reply);
+    return status >= 200 && status <= 299;
+}
+
+void QHttpDownLoadS::checkResponseHead()
+{
+    if (!reply || ended)
+        return;
+    noteActivity();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return;
+    // A redirect the toolkit is about to follow is not the answer yet.
+    if (status.toInt() >= 300 && status.toInt() <= 399 &&
+        reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+        return;
+    if (!statusIsSuccess()) {
+        fail(statusText(reply));
+        return;
+    }
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity")
+        fail(QStringLiteral("the server sent an encoded body (%1)").arg(QString::fromLatin1(encoding)));
 }
 
 void QHttpDownLoadS::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
-    sawActivity = true;
+    // An error page is no part of the download: it never moves the bar or the label.
+    if (reply && (ended || !statusIsSuccess()))
+        return;
+    if (reply)
+        noteActivity();
+    else
+        sawActivity = true;
     if (bytesTotal <= 0)
         return;
     if (totalBytes == 0)
@@ -161,7 +265,7 @@ void QHttpDownLoadS::updateTimeLabel()
         const double seconds = double(remaining) / rate;
         secondsLeft = seconds >= double(INT_MAX) ? INT_MAX : int(seconds);
     }
-    timeLabel->setText(QString::fromLatin1(TimeRemainingText)
+    timeLabel->setText(tr("Time Remaining: %1 seconds ( %2/%3 MB)")
                            .arg(QString::number(secondsLeft), megabytes(receivedBytes),
                                 megabytes(totalBytes)));
 }
@@ -174,8 +278,15 @@ void QHttpDownLoadS::slotError(QNetworkReply::NetworkError errorCode)
 
 void QHttpDownLoadS::readyRead()
 {
-    sawActivity = true;
-    if (reply && file && file->isOpen()) {
+    if (!reply || ended)
+        return;
+    noteActivity();
+    if (!statusIsSuccess()) {
+        // Error bodies are read and dropped; the end handling names the status.
+        reply->readAll();
+        return;
+    }
+    if (file && file->isOpen()) {
         const QByteArray chunk = reply->readAll();
         if (file->write(chunk) != chunk.size())
             abandonUnwritable();
@@ -184,7 +295,7 @@ void QHttpDownLoadS::readyRead()
 
 void QHttpDownLoadS::replyFinished()
 {
-    if (!reply)
+    if (!reply || ended)
         return;
     sawActivity = true;
     // Whatever arrived with the end notification itself still belongs to the body.
@@ -197,21 +308,47 @@ void QHttpDownLoadS::replyFinished()
         return;
     closeFile();
 
-    const bool networkOk = reply->error() == QNetworkReply::NoError;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    releaseReply();
-    // The request is over: a watchdog firing later would have nothing to watch.
-    if (watchdog)
-        watchdog->stop();
-
+    const QString failure = finishedFailure(reply);
     if (resumeCounter)
         *resumeCounter = receivedBytes;
-    if (networkOk && status >= 200 && status <= 299 && receivedBytes == totalBytes) {
-        // A body of unannounced length never moved the bar; it is complete all the same.
-        if (progressBar)
-            progressBar->setValue(100);
-        emit oneDownLoadFinish(filePath);
+    if (!failure.isEmpty()) {
+        fail(failure);
+        return;
     }
+    releaseReply();
+    // The request is over: timers firing later would have nothing to watch.
+    stopTimers();
+    ended = true;
+    // A body of unannounced length never moved the bar; it is complete all the same.
+    if (progressBar)
+        progressBar->setValue(100);
+    emit oneDownLoadFinish(filePath);
+}
+
+QString QHttpDownLoadS::finishedFailure(QNetworkReply *finished) const
+{
+    const QNetworkReply::NetworkError error = finished->error();
+    const QVariant status = finished->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (error == QNetworkReply::TooManyRedirectsError)
+        return QStringLiteral("more than %1 redirects").arg(MaxRedirects);
+    if (error == QNetworkReply::InsecureRedirectError)
+        return QStringLiteral("refused a redirect from https to http");
+    if (status.isValid() && !statusIsSuccess())
+        return statusText(finished);
+    const bool isShort = totalBytes > 0 && receivedBytes != totalBytes;
+    const QString shortText =
+        QStringLiteral("ended short: %1 of %2 bytes").arg(receivedBytes).arg(totalBytes);
+    if (error == QNetworkReply::SslHandshakeFailedError && !tlsErrors.isEmpty())
+        return QStringLiteral("TLS: %1").arg(tlsErrors);
+    if (error != QNetworkReply::NoError) {
+        const QString text = finished->errorString();
+        return isShort ? shortText + QStringLiteral(" (%1)").arg(text) : text;
+    }
+    if (!status.isValid())
+        return QStringLiteral("no HTTP answer");
+    if (isShort)
+        return shortText;
+    return QString();
 }
 
 void QHttpDownLoadS::slotsHasHttpReponse()
@@ -219,34 +356,47 @@ void QHttpDownLoadS::slotsHasHttpReponse()
     qDebug() << "slotsHasHttpReponse" << Qt::endl;
     if (watchdog)
         watchdog->stop();
-    if (sawActivity || !reply)
+    if (sawActivity || !reply || ended)
         return;
+    fail(QStringLiteral("no answer within %1 s").arg(WatchdogMs / 1000));
+}
 
-    // Nothing at all came back: abandon the request without announcing anything.
-    QNetworkReply *silent = reply;
-    releaseReply();
-    silent->abort();
+void QHttpDownLoadS::stalled()
+{
+    if (!reply || ended)
+        return;
+    fail(QStringLiteral("stalled for %1 s").arg(stallMs / 1000));
+}
+
+void QHttpDownLoadS::fail(const QString &reason)
+{
+    if (ended)
+        return;
+    ended = true;
+    failureReason = reason;
+    if (reply) {
+        QNetworkReply *unwanted = reply;
+        releaseReply();
+        unwanted->abort();
+    }
+    stopTimers();
+    // What arrived is not the file that was asked for: removed, it can never be taken for a
+    // finished download by a later pass.
     closeFile();
-    if (resumeCounter)
-        *resumeCounter = receivedBytes;
+    if (file && !filePath.isEmpty())
+        QFile::remove(filePath);
+    emit downLoadFailed(reason);
 }
 
 void QHttpDownLoadS::abandonUnwritable()
 {
     qDebug() << "Error:Cannot write file." << filePath << file->errorString() << Qt::endl;
     writeFailed = true;
-    QNetworkReply *unwanted = reply;
-    releaseReply();
-    unwanted->abort();
-    if (watchdog)
-        watchdog->stop();
-    // What the disk took is not the package: removed, it frees the space and cannot be taken
-    // for a finished download by anyone.
-    closeFile();
-    file->remove();
+    const QString reason = QStringLiteral("cannot write %1: %2").arg(filePath, file->errorString());
     receivedBytes = 0;
     if (resumeCounter)
         *resumeCounter = 0;
+    fail(reason);
 }
 
 void QHttpDownLoadS::releaseReply()
@@ -254,6 +404,14 @@ void QHttpDownLoadS::releaseReply()
     disconnect(reply, nullptr, this, nullptr);
     reply->deleteLater();
     reply = nullptr;
+}
+
+void QHttpDownLoadS::stopTimers()
+{
+    if (watchdog)
+        watchdog->stop();
+    if (stallTimer)
+        stallTimer->stop();
 }
 
 void QHttpDownLoadS::closeFile()

@@ -1,12 +1,14 @@
 // One-file HTTP downloader: a single GET whose body is appended to a local file as it arrives,
 // so memory holds one chunk at a time whatever the file size. It can drive a progress bar and a
 // time-remaining label, resumes from a byte counter owned by the caller (sent as a "Range"
-// header), and gives up on a server that stays silent for 10 seconds after the request is sent.
+// header), gives up on a server that stays silent for 10 seconds after the request is sent, and
+// on a transfer that receives nothing for 30 seconds at any later point.
 //
-// Only a transfer that really succeeded is announced: no network error, an HTTP status in the
-// 2xx range (redirects are not followed), and as many bytes as the server announced, all of them
-// written to the file. Anything else ends quietly and the caller's own time-out or state decides
-// what the user sees.
+// Every transfer ends with exactly one of two signals. oneDownLoadFinish: no network error, an
+// HTTP status in the 2xx range (after at most five redirects, never from https to http), an
+// unencoded body, and as many bytes as the server announced, all of them written to the file.
+// downLoadFailed: anything else, with the reason in words a person can read; the partial file
+// is removed, so a failed transfer never leaves anything that looks like a download.
 #ifndef UPDATER_SRC_QHTTPDOWNLOADS_H
 #define UPDATER_SRC_QHTTPDOWNLOADS_H
 
@@ -27,6 +29,14 @@ class QHttpDownLoadS : public QObject
 public:
     // Milliseconds after sending during which the server must show any sign of life.
     static constexpr int WatchdogMs = 10000;
+    // Milliseconds a transfer under way may go without receiving anything.
+    static constexpr int StallMs = 30000;
+    // Redirects followed before the transfer counts as failed.
+    static constexpr int MaxRedirects = 5;
+
+    // The schemes a transfer may use, and the User-Agent every request carries.
+    static bool isSupportedScheme(const QUrl &url);
+    static QByteArray userAgent();
 
     // progressBar, timeLabel and resumeCounter may be null and are not owned; resumeCounter, when
     // given, is the resume offset at start and receives the absolute byte count at the end.
@@ -34,7 +44,7 @@ public:
                    QLabel *timeLabel = nullptr, qint64 *resumeCounter = nullptr);
     ~QHttpDownLoadS() override;
 
-    // Accepts only a valid "http" URL with a non-empty path and a non-empty file path; on
+    // Accepts only a valid "http" or "https" URL with a non-empty path and a non-empty file path; on
     // success stores both, deletes any file already at filePath and returns true. Returns false
     // and stores nothing otherwise.
     bool setUrlAndFilePath(const QUrl &url, const QString &filePath);
@@ -57,10 +67,17 @@ public:
     QTimer *watchdog;
     bool sawActivity;
     bool writeFailed; // the file refused part of the body (disk full, file-size limit)
+    int stallMs;      // StallMs unless a test shortens it
+    QTimer *stallTimer;
+    bool ended;            // one of the two end signals has been sent
+    QString failureReason; // why the transfer failed; empty while it has not
+    QString tlsErrors;     // what certificate verification said, for the failure reason
 
 signals:
     // The transfer ended successfully and filePath holds the whole body.
     void oneDownLoadFinish(QString filePath);
+    // The transfer failed; nothing is left at filePath. Sent once, never with oneDownLoadFinish.
+    void downLoadFailed(QString reason);
 
 public slots:
     // Shows the progress of a transfer whose size is known; reports with no positive total
@@ -69,15 +86,25 @@ public slots:
     void slotError(QNetworkReply::NetworkError errorCode);
     void readyRead();
     void replyFinished();
-    // The watchdog fired: a request that has shown no activity is abandoned without a signal.
+    // The watchdog fired: a request that has shown no activity is abandoned as failed.
     void slotsHasHttpReponse();
 
 private:
+    // The response head arrived: an error status or an encoded body ends the transfer at once,
+    // before any of its body can drive the progress bar or reach the file.
+    void checkResponseHead();
+    void stalled();
+    void noteActivity();
+    bool statusIsSuccess() const;
+    // Ends the transfer as failed: drops the request, removes the partial file and says why.
+    void fail(const QString &reason);
+    // Why a finished request did not succeed; empty when it did.
+    QString finishedFailure(QNetworkReply *finished) const;
     // Detaches the request from this object so none of its later notifications reach us, and
     // leaves its deletion to the event loop.
     void releaseReply();
-    // The body could not be written whole: the request is dropped without a completion signal
-    // and the partial file removed.
+    void stopTimers();
+    // The body could not be written whole: the request is dropped and the partial file removed.
     void abandonUnwritable();
     void closeFile();
     void updateTimeLabel();

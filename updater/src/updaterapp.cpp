@@ -1,6 +1,7 @@
 #include "updaterapp.h"
 
 #include <QDebug>
+#include <QLockFile>
 #include <QVariant>
 
 #include "commandline.h"
@@ -18,7 +19,9 @@ UpdaterApp::UpdaterApp(QObject *parent)
       readerVersion(QStringLiteral("")),
       downloadWindow(new DlgDownload(this, nullptr)),
       listener(new UpdateListener()),
-      skipEventLoop(false)
+      skipEventLoop(false),
+      failed(false),
+      passLock(nullptr)
 {
 }
 
@@ -28,6 +31,30 @@ UpdaterApp::~UpdaterApp()
     delete moduleManager;
     delete downloadWindow;
     delete listener;
+    delete passLock;
+}
+
+namespace {
+const char LockFileName[] = "updater.lock";
+} // namespace
+
+bool UpdaterApp::isInteractive() const
+{
+    return commandLine->getValue(QLatin1String(Updater::ParamUpdater)) ==
+           QLatin1String(Updater::ModeManual);
+}
+
+void UpdaterApp::reportFailure(const QString &message, const QString &reason)
+{
+    failed = true;
+    qWarning().noquote() << "update failed:" << reason;
+    if (!isInteractive())
+        return;
+    DlgMessage box(nullptr);
+    box.setInformation(message);
+    box.setStandardButtonsOk();
+    Comm::moveToDesktopCentre(&box);
+    box.exec();
 }
 
 void UpdaterApp::runUpdate()
@@ -56,22 +83,55 @@ void UpdaterApp::runUpdateVisible()
         skipEventLoop = true;
         return;
     }
+
+    // One pass at a time: a second one would empty the unpack folder under the first.
+    QString problem;
+    const QString folder = Comm::workFolder(&problem);
+    if (folder.isEmpty()) {
+        reportFailure(tr("The updater cannot use its working folder (%1).").arg(problem),
+                      QStringLiteral("working folder: %1").arg(problem));
+        skipEventLoop = true;
+        return;
+    }
+    passLock = new QLockFile(folder + QLatin1String(LockFileName));
+    // Only a lock whose process is gone is stale; a pass may wait at a question for hours.
+    passLock->setStaleLockTime(0);
+    if (!passLock->tryLock(0)) {
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        passLock->getLockInfo(&pid, &host, &application);
+        qWarning().noquote() << "another update pass is running (process" << pid
+                             << "); this one ends";
+        delete passLock;
+        passLock = nullptr;
+        skipEventLoop = true;
+        return;
+    }
+
     moduleManager = new CReaderModuleManager(type, this, nullptr);
 
     DlgUpdateChecking checking(type, nullptr);
     checking.setModuleManager(moduleManager);
     checking.startUpdateCheck();
-    Comm::moveToDesktopCentre(&checking);
-    checking.exec();
+    if (checking.checkResult == -1) {
+        Comm::moveToDesktopCentre(&checking);
+        checking.exec();
+    }
+    if (checking.checkResult == DlgUpdateChecking::CheckFailed) {
+        reportFailure(tr("Could not reach the update service: %1. Please try again later.")
+                          .arg(checking.failureReason),
+                      QStringLiteral("update check: %1").arg(checking.failureReason));
+        skipEventLoop = true;
+        return;
+    }
     if (checking.checkResult != 1) {
         skipEventLoop = true;
         return;
     }
 
     const QVector<MODULEINFO *> offered = moduleManager->offeredModules;
-    const bool interactive = commandLine->getValue(QLatin1String(Updater::ParamUpdater)) ==
-                             QLatin1String(Updater::ModeManual);
-    if (interactive) {
+    if (isInteractive()) {
         DlgMessage message(nullptr);
         if (offered.isEmpty()) {
             message.setInformation(tr("Zandro Reader is already up to date."));

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+class QLockFile;
 class CSetup_CommandLine;
 class CReaderModuleManager;
 class DlgDownload;
@@ -24,6 +25,12 @@ public:
     // The pass itself, with its windows.
     void runUpdateVisible();
 
+    // True when the parameters ask for an interactive pass (updater "Manual").
+    bool isInteractive() const;
+    // Ends the pass as failed: logs "update failed: " and the reason at warning level and, in
+    // an interactive pass, shows message with an OK button. Sets failed.
+    void reportFailure(const QString &message, const QString &reason);
+
     CSetup_CommandLine *commandLine;
     CReaderModuleManager *moduleManager;
     QString readerVersion;
@@ -31,6 +38,10 @@ public:
     UpdateListener *listener;
     // Set when the pass has ended with no window left open; start-up then skips the event loop.
     bool skipEventLoop;
+    // Set when the pass failed; start-up then ends the process with exit status 1.
+    bool failed;
+    // Held while this pass runs, so that a second pass of the same user ends at once.
+    QLockFile *passLock;
 };
 
 #endif // UPDATER_SRC_UPDATERAPP_H
