@@ -9,9 +9,14 @@ Prints "PORT <n>" on its first output line once it listens. Request paths:
                                 one 150 ms after the others), then holds the connection open
                                 until the client goes away
   /status/<code>                that status with a small body of announced length
+  /gzip/<n>                     200, Content-Encoding: gzip, the gzip form of n zero bytes
+  /redirect/<n>                 302 to /redirect/<n-1>; /redirect/0 answers 200 with 1000 bytes
+  /loop                         302 to itself
+  /headers                      200, the request's header lines as the body
 Body byte i is always i % 251. With --silent every connection is accepted and left unanswered.
 """
 import argparse
+import gzip
 import socket
 import sys
 import threading
@@ -34,11 +39,17 @@ def read_request(conn):
     while b"\r\n\r\n" not in data:
         chunk = conn.recv(4096)
         if not chunk:
-            return None
+            return None, b""
         data += chunk
-    line = data.split(b"\r\n", 1)[0].decode("latin-1")
+    head = data.split(b"\r\n\r\n", 1)[0]
+    line = head.split(b"\r\n", 1)[0].decode("latin-1")
     parts = line.split(" ")
-    return parts[1] if len(parts) >= 2 else "/"
+    return (parts[1] if len(parts) >= 2 else "/"), head
+
+
+def redirect(conn, location):
+    conn.sendall(b"HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n"
+                 b"Connection: close\r\n\r\n" % location.encode())
 
 
 def hold_open(conn):
@@ -49,11 +60,26 @@ def hold_open(conn):
         pass
 
 
-def answer(conn, path):
+def answer(conn, path, head=b""):
     parts = [p for p in path.split("?")[0].split("/") if p]
     kind = parts[0] if parts else ""
-    nums = [int(p) for p in parts[1:]]
-    if kind == "chunked":
+    nums = [int(p) for p in parts[1:] if p.isdigit()]
+    if kind == "gzip":
+        data = gzip.compress(bytes(nums[0]))
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: %d\r\n"
+                     b"Connection: close\r\n\r\n" % len(data) + data)
+    elif kind == "redirect":
+        if nums[0] > 0:
+            redirect(conn, "/redirect/%d" % (nums[0] - 1))
+        else:
+            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n"
+                         + body(1000))
+    elif kind == "loop":
+        redirect(conn, "/loop")
+    elif kind == "headers":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                     % len(head) + head)
+    elif kind == "chunked":
         conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n")
         data = body(nums[0])
         step = max(1, len(data) // 3)
@@ -92,9 +118,9 @@ def serve(conn, silent):
             if silent:
                 hold_open(conn)
                 return
-            path = read_request(conn)
+            path, head = read_request(conn)
             if path is not None:
-                answer(conn, path)
+                answer(conn, path, head)
         except (OSError, ValueError, IndexError):
             pass
 

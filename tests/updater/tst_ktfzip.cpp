@@ -163,23 +163,13 @@ QByteArray damaged(QByteArray package, int damage, const QByteArray &from, const
     return package;
 }
 
-bool tempFilesExist()
-{
-    return QFile::exists(unpackFolder() + "infile_tmp") ||
-           QFile::exists(unpackFolder() + "outfile_tmp") ||
-           QFile::exists(unpackFolder() + "fileover_tmp");
-}
-
-// Files under the folder, relative to it, excluding the three temporary files.
+// Files under the folder, relative to it.
 QStringList writtenFiles(const QString &folder)
 {
     QStringList found;
     QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = QDir(folder).relativeFilePath(it.next());
-        if (!path.endsWith("_tmp"))
-            found << path;
-    }
+    while (it.hasNext())
+        found << QDir(folder).relativeFilePath(it.next());
     found.sort();
     return found;
 }
@@ -196,8 +186,8 @@ private slots:
     void unpacksPackageWithSetup();
     void damagedPackages_data();
     void damagedPackages();
-    void temporaryFileFailures_data();
-    void temporaryFileFailures();
+    void boundedUnpacking_data();
+    void boundedUnpacking();
     void peerEncoders_data();
     void peerEncoders();
     void packedStreamDecodesWithPeers_data();
@@ -281,7 +271,6 @@ void TestKtFzip::unpacksPackageWithSetup()
                         "  <file name=\"notes &amp; &lt;more&gt;.txt\" parameter=\"\" "
                         "iscommon=\"false\"/>\n"
                         "</setup>\n"));
-    QVERIFY(!tempFilesExist());
 
     // A missing destination is created, one level deep only.
     const QByteArray flat = pack({{"only.txt", "x"}});
@@ -321,16 +310,17 @@ void TestKtFzip::damagedPackages_data()
         << two << int(TableCut) << QByteArray() << QByteArray() << -5 << none;
     QTest::newRow("entry size beyond the data")
         << two << int(LastEntryTooLarge) << QByteArray() << QByteArray() << -5 << none;
-    QTest::newRow("count 0") << Items() << int(NoDamage) << QByteArray() << QByteArray() << 1 << none;
+    // A stream that decodes to more than the table lists is refused, not unpacked.
+    QTest::newRow("count 0") << Items() << int(NoDamage) << QByteArray() << QByteArray() << -5 << none;
 
     const Items withEscape{{"ok.txt", "fine"}, {"xx/up.txt", "evil"}, {"after.txt", "late"}};
     QTest::newRow("name with ..") << withEscape << int(NamePatched) << QByteArray("xx/up.txt")
-                                  << QByteArray("../up.txt") << 0 << Files{{"ok.txt", "fine"}};
+                                  << QByteArray("../up.txt") << 0 << none;
     const QString absolute = tempRoot() + "/abs.txt";
     const QByteArray absName = absolute.toUtf8();
     QTest::newRow("absolute name")
         << Items{{"ok.txt", "fine"}, {"x" + absName.mid(1), "evil"}} << int(NamePatched)
-        << QByteArray("x" + absName.mid(1)) << absName << 0 << Files{{"ok.txt", "fine"}};
+        << QByteArray("x" + absName.mid(1)) << absName << 0 << none;
 
     const QByteArray longName(255, 'n');
     QTest::newRow("255-byte name") << Items{{longName, "long"}} << int(NoDamage) << QByteArray()
@@ -341,9 +331,14 @@ void TestKtFzip::damagedPackages_data()
     QTest::newRow("missing subfolder")
         << Items{{"first.txt", "one"}, {"missing/second.txt", "two"}, {"third.txt", "three"}}
         << int(NoDamage) << QByteArray() << QByteArray() << 0 << Files{{"first.txt", "one"}};
-    QTest::newRow("same name twice keeps the longer tail")
+    QTest::newRow("same name twice: the later entry wins whole")
         << Items{{"same.txt", "AAAAAA"}, {"same.txt", "bb"}} << int(NoDamage) << QByteArray()
-        << QByteArray() << 1 << Files{{"same.txt", "bbAAAA"}};
+        << QByteArray() << 1 << Files{{"same.txt", "bb"}};
+    // The unpacker keeps no temporary files of its own, so these are names like any other.
+    QTest::newRow("entries named like temporary files")
+        << Items{{"infile_tmp", "in"}, {"outfile_tmp", "out"}, {"fileover_tmp", "over"}}
+        << int(NoDamage) << QByteArray() << QByteArray() << 1
+        << Files{{"infile_tmp", "in"}, {"outfile_tmp", "out"}, {"fileover_tmp", "over"}};
 }
 
 void TestKtFzip::damagedPackages()
@@ -376,37 +371,53 @@ void TestKtFzip::damagedPackages()
                  return inside;
              }());
     QVERIFY(!QFile::exists(tempRoot() + "/abs.txt"));
-    if (result == 1)
-        QVERIFY(!tempFilesExist());
-    if (result == -4)
-        QCOMPARE(QFileInfo(unpackFolder() + "outfile_tmp").size(), 0);
 }
 
-void TestKtFzip::temporaryFileFailures_data()
+void TestKtFzip::boundedUnpacking_data()
 {
-    // A folder standing where a temporary file must go makes that file impossible to open.
-    QTest::addColumn<QString>("blocked");
-    QTest::newRow("infile_tmp") << "infile_tmp";
-    QTest::newRow("outfile_tmp, the LZMA stage's output") << "outfile_tmp";
-    QTest::newRow("fileover_tmp") << "fileover_tmp";
-    QTest::newRow("no temporary folder") << QString();
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("result");
+    QTest::newRow("end marker, 64 MiB of zeros behind a 1000-byte table") << "bomb" << -5;
+    QTest::newRow("size in header beyond the table") << "declared" << -5;
+    QTest::newRow("dictionary of 1.5 GiB") << "dictionary" << -4;
+    QTest::newRow("dictionary of 256 MiB") << "largest" << 1;
 }
 
-void TestKtFzip::temporaryFileFailures()
+void TestKtFzip::boundedUnpacking()
 {
-    QFETCH(QString, blocked);
-    const QByteArray package = pack({{"a.txt", "content"}});
-    QVERIFY(!package.isEmpty());
-    QVERIFY(writeFile(tempRoot() + "/p.zup", package));
-    const QString dest = tempRoot() + "/dest/";
-    if (blocked.isEmpty())
-        QVERIFY(QDir(unpackFolder()).removeRecursively());
-    else
-        QVERIFY(QDir().mkpath(unpackFolder() + blocked + "/x"));
+    QFETCH(QString, kind);
+    QFETCH(int, result);
+    // A stream made by xz with an end marker and no size: it decodes to far more than the one
+    // 1000-byte entry the table lists.
+    const QString zeros = tempRoot() + "/zeros";
+    const QString stream = tempRoot() + "/zeros.lzma";
+    QFile big(zeros);
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(kind == "bomb" ? 64 << 20 : 1000));
+    big.close();
+    QVERIFY(run(tool("xz"), {"--format=lzma", "-1", "-k", "-f", zeros}));
+    QVERIFY(writeFile(tempRoot() + "/one", QByteArray(1000, '\0')));
+    QVERIFY(run(tool("zandro-pack"), {"create", "--no-setup", "--stream", stream,
+                                      tempRoot() + "/bomb.zup", tempRoot() + "/one"}));
+    // The classic LZMA header starts right after the package header.
+    QByteArray package = readFile(tempRoot() + "/bomb.zup");
+    const int lzma = CKT_Fzip::HeaderSize;
+    if (kind == "declared")
+        setLe32(package, lzma + 5, 2000), setLe32(package, lzma + 9, 0);
+    if (kind == "dictionary")
+        setLe32(package, lzma + 1, 0x60000000);
+    if (kind == "largest")
+        setLe32(package, lzma + 1, 256u << 20);
+    reseal(package);
+    QVERIFY(writeFile(tempRoot() + "/bomb.zup", package));
 
     CKT_Fzip fzip;
-    QCOMPARE(fzip.Unzip2(tempRoot() + "/p.zup", dest), -4);
-    QVERIFY(!QFile::exists(dest + "a.txt"));
+    QCOMPARE(fzip.Unzip2(tempRoot() + "/bomb.zup", unpackFolder()), result);
+    // Whatever happened, the disk holds no more than the table accounts for.
+    qint64 written = 0;
+    for (const QString &name : writtenFiles(unpackFolder()))
+        written += QFileInfo(unpackFolder() + name).size();
+    QVERIFY2(written <= 1000, qPrintable(QString::number(written)));
 }
 
 void TestKtFzip::peerEncoders_data()

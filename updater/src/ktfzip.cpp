@@ -91,9 +91,11 @@ enum class DecodeResult { Ok, Failed, TooLong };
 // Decodes a classic LZMA file. Only the low 32 bits of the header's size count; all ones means
 // the stream ends with an end marker instead. The output never exceeds limit: a stream that
 // would go further is refused (TooLong) before it is stored, whatever its header says, so a
-// small package cannot fill the disk. A dictionary above MaxDictionary is refused before the
+// small package cannot fill the disk. With exact, a declared size other than limit is refused
+// before anything is decoded. A dictionary above MaxDictionary is refused before the
 // decoder asks for it.
-DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t limit)
+DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t limit,
+                          bool exact)
 {
     unsigned char header[LzmaHeaderSize];
     std::size_t got = 0;
@@ -115,9 +117,8 @@ DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t l
     const std::uint64_t declared = readLe64(header + 5);
     const bool sizeKnown = declared != UnknownSize;
     const std::uint64_t outSize = declared & 0xFFFFFFFFu;
-    if (sizeKnown && outSize > limit) {
-        qDebug() << "LZMA stream declares" << outSize << "bytes, more than the" << limit
-                 << "it may give";
+    if (sizeKnown && (exact ? outSize != limit : outSize > limit)) {
+        qDebug() << "LZMA stream declares" << outSize << "bytes where" << limit << "are needed";
         return DecodeResult::TooLong;
     }
     // The decoder is told the size that counts, so it stops exactly there.
@@ -378,7 +379,7 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
     const Sink write = [&writer](const std::uint8_t *data, std::size_t size) {
         return writer.write(data, size);
     };
-    const DecodeResult decoded = decodeStream(read, write, total);
+    const DecodeResult decoded = decodeStream(read, write, total, true);
     if (writer.entryFailed())
         return EntryFailed;
     if (decoded == DecodeResult::TooLong)
@@ -413,7 +414,7 @@ int CKT_Fzip::UnzipFileToFile(const QString &inPath, const QString &outPath)
     const Sink write = [output](const std::uint8_t *data, std::size_t size) {
         return std::fwrite(data, 1, size, output) == size;
     };
-    bool ok = decodeStream(read, write, UINT64_MAX) == DecodeResult::Ok;
+    bool ok = decodeStream(read, write, UINT64_MAX, false) == DecodeResult::Ok;
     if (std::fclose(out.release()) != 0)
         ok = false;
     if (!ok) {

@@ -211,10 +211,10 @@ void QHttpDownLoadS::checkResponseHead()
     if (status.toInt() >= 300 && status.toInt() <= 399 &&
         reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
         return;
-    if (!statusIsSuccess()) {
-        fail(statusText(reply));
+    // An error status ends the transfer when the toolkit reports the error, which keeps its
+    // own account of it in the log; until then the error page is read and dropped.
+    if (!statusIsSuccess())
         return;
-    }
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity")
         fail(QStringLiteral("the server sent an encoded body (%1)").arg(QString::fromLatin1(encoding)));
@@ -377,7 +377,8 @@ void QHttpDownLoadS::fail(const QString &reason)
     if (reply) {
         QNetworkReply *unwanted = reply;
         releaseReply();
-        unwanted->abort();
+        // Aborted from the event loop: this may run inside one of the reply's own signals.
+        QMetaObject::invokeMethod(unwanted, &QNetworkReply::abort, Qt::QueuedConnection);
     }
     stopTimers();
     // What arrived is not the file that was asked for: removed, it can never be taken for a
