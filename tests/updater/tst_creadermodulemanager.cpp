@@ -172,11 +172,14 @@ void TestCReaderModuleManager::cleanup()
 void TestCReaderModuleManager::signalAndSlotOrder()
 {
     const QMetaObject &meta = CReaderModuleManager::staticMetaObject;
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), 2);
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 4);
     const QMetaMethod signal = meta.method(meta.methodOffset());
-    const QMetaMethod slot = meta.method(meta.methodOffset() + 1);
+    const QMetaMethod failedSignal = meta.method(meta.methodOffset() + 1);
+    const QMetaMethod slot = meta.method(meta.methodOffset() + 2);
     QCOMPARE(signal.methodSignature(), QByteArray("sQueryModuleInfoFinish()"));
     QCOMPARE(signal.methodType(), QMetaMethod::Signal);
+    QCOMPARE(failedSignal.methodSignature(), QByteArray("sQueryModuleInfoFailed(QString)"));
+    QCOMPARE(failedSignal.methodType(), QMetaMethod::Signal);
     QCOMPARE(slot.methodSignature(), QByteArray("slotQueryModuleInfoFinish(QString)"));
     QCOMPARE(slot.methodType(), QMetaMethod::Slot);
 }
@@ -875,16 +878,28 @@ void TestCReaderModuleManager::queryEndToEnd()
 
 void TestCReaderModuleManager::queryFailsWithoutReplyFolder()
 {
-    // A plain file where the reply's folder belongs makes the folder impossible to create.
+    // A plain file where the shared folder belongs: the per-user folder is taken instead.
     const QString blocker = QDir::tempPath() + "/ZandroQuillet";
+    const QString fallback = qEnvironmentVariable("XDG_CACHE_HOME") + "/zandro-updater";
     QDir(blocker).removeRecursively();
     touch(blocker);
     qputenv("ZANDRO_CATALOGUE_HOST", "127.0.0.1:9");
+    {
+        Fixture f;
+        QProgressBar bar;
+        QCOMPARE(f.manager.QueryModuleInfo(&bar), 0);
+        QCOMPARE(f.manager.replyFilePath, fallback + "/update_tmpfile.xml");
+    }
+    // With the per-user folder blocked too, nothing can be written anywhere.
+    QDir(fallback).removeRecursively();
+    touch(fallback);
     Fixture f;
     QProgressBar bar;
     QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
     ContextLog log;
     QCOMPARE(f.manager.QueryModuleInfo(&bar), 1);
+    QVERIFY2(f.manager.queryFailure.contains("is not a folder"), qPrintable(f.manager.queryFailure));
+    QVERIFY(QFile::remove(fallback));
     const ContextLog::Line *line = log.find("can not make path:");
     QVERIFY(line);
     QCOMPARE(line->message, "can not make path: \"" + blocker + "\"");

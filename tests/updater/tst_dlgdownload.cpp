@@ -214,9 +214,10 @@ private slots:
     void announcedSize();
     void downloadTargetLink_data();
     void downloadTargetLink();
-    void urlEndingInSlash();
-    void downloadFolderRefused_data();
-    void downloadFolderRefused();
+    void packageNameRefused_data();
+    void packageNameRefused();
+    void sharedFolderRefused_data();
+    void sharedFolderRefused();
     void finishStops_data();
     void finishStops();
 
@@ -529,23 +530,32 @@ void TestDlgDownload::passInstallsFirstModuleThenTakesTheShortcut()
 void TestDlgDownload::announcedSize_data()
 {
     QTest::addColumn<QString>("size");
-    QTest::addColumn<QByteArray>("local"); // null: no file at the local path
+    QTest::addColumn<qint64>("localSize"); // -1: no file at the local path
+    QTest::addColumn<QString>("recordFrom"); // "same", "other" or "" (no record)
     QTest::addColumn<bool>("shortcut");
 
-    QTest::newRow("bytes with B, complete") << "9B" << QByteArray(9, 'l') << true;
-    QTest::newRow("text after the first B ignored") << "9B (9 Bytes)" << QByteArray(9, 'l') << true;
-    QTest::newRow("no B at all") << "1234567" << QByteArray(1234567, 'l') << true;
-    QTest::newRow("1.5 MB reads 0, empty file complete") << "1.5 MB" << QByteArray("") << true;
+    QTest::newRow("bytes with B, complete") << "9B" << qint64(9) << "same" << true;
+    QTest::newRow("text after the first B ignored") << "9B (9 Bytes)" << qint64(9) << "same" << true;
+    QTest::newRow("no B at all") << "1234567" << qint64(1234567) << "same" << true;
+    QTest::newRow("beyond 32 bits") << "5000000000B" << qint64(5000000000) << "same" << true;
+    // A size that does not read as a number never counts any file as complete.
+    QTest::newRow("1.5 MB reads 0, empty file downloaded again")
+        << "1.5 MB" << qint64(0) << "same" << false;
     QTest::newRow("1.5 MB reads 0, other file downloaded")
-        << "1.5 MB" << QByteArray(9, 'l') << false;
-    QTest::newRow("short file downloaded again") << "9B" << QByteArray(8, 'l') << false;
-    QTest::newRow("nothing there") << "9B" << QByteArray() << false;
+        << "1.5 MB" << qint64(9) << "same" << false;
+    QTest::newRow("same name and size from another address downloaded again")
+        << "9B" << qint64(9) << "other" << false;
+    QTest::newRow("same name and size, no record, downloaded again")
+        << "9B" << qint64(9) << "" << false;
+    QTest::newRow("short file downloaded again") << "9B" << qint64(8) << "same" << false;
+    QTest::newRow("nothing there") << "9B" << qint64(-1) << "" << false;
 }
 
 void TestDlgDownload::announcedSize()
 {
     QFETCH(QString, size);
-    QFETCH(QByteArray, local);
+    QFETCH(qint64, localSize);
+    QFETCH(QString, recordFrom);
     QFETCH(bool, shortcut);
 
     startServer();
@@ -554,13 +564,22 @@ void TestDlgDownload::announcedSize()
     QVERIFY(m_server->addFile(QString(kPackagePath).mid(1), served));
     const QString localPath = downloadFolder() + "zandro-9.2.0.1.pkg";
     QVERIFY(QDir().mkpath(downloadFolder()));
-    if (!local.isNull())
-        QVERIFY(writeFile(localPath, local));
+    MODULEINFO *offered = module(kPackagePath, size);
+    if (localSize >= 0) {
+        QFile local(localPath);
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        QVERIFY(local.resize(localSize)); // sparse: a 5 GB file costs nothing
+    }
+    if (!recordFrom.isEmpty()) {
+        const QString from = recordFrom == "same" ? offered->url : offered->url + "?other";
+        QVERIFY(writeFile(localPath + ".record",
+                          from.toUtf8() + "\n" + QByteArray::number(localSize) + "\n"));
+    }
 
     UpdaterApp app;
     DlgDownload *window = app.downloadWindow;
     WindowWatch watch(window);
-    window->setSelectUpdates({module(kPackagePath, size)});
+    window->setSelectUpdates({offered});
     LogCapture log;
     DialogAnswerer answerer;
     window->startShowDownload();
@@ -568,17 +587,20 @@ void TestDlgDownload::announcedSize()
     if (shortcut) {
         QCOMPARE(watch.shows, 0);
         QCOMPARE(watch.closes, 1);
-        QCOMPARE(readFile(localPath), local);
-        QCOMPARE(window->findChild<QProgressBar *>("progressBar")->value(),
-                 local.isEmpty() ? 0 : 100);
+        QCOMPARE(window->findChild<QProgressBar *>("progressBar")->value(), 100);
     } else {
         QVERIFY(window->isVisible());
         // After a real download an unpack failure still closes the window, ending the pass.
         QTRY_COMPARE_WITH_TIMEOUT(watch.closes, 1, 20000);
         QVERIFY(!window->isVisible());
-        QCOMPARE(readFile(localPath), served);
     }
+    // A package that does not unpack is deleted with its record, so the next pass fetches it
+    // again instead of failing the same way forever.
+    QVERIFY(!QFile::exists(localPath));
+    QVERIFY(!QFile::exists(localPath + ".record"));
     QCOMPARE(log.count("Uncompress Failed"), 1);
+    QCOMPARE(log.count("update failed: cannot unpack"), 1);
+    QVERIFY(app.failed);
     QCOMPARE(answerer.texts, QStringList{});
     QCOMPARE(m_server->requests().size(), shortcut ? 0 : 1);
     if (!shortcut)
@@ -617,33 +639,50 @@ void TestDlgDownload::downloadTargetLink()
     QTRY_COMPARE_WITH_TIMEOUT(watch.closes, 1, 20000);
 
     QCOMPARE(m_server->requests().size(), 1);
+    // The link was removed as a link; the download that replaced it failed to unpack and was
+    // deleted in turn.
     QVERIFY(!QFileInfo(localPath).isSymLink());
-    QCOMPARE(readFile(localPath), served);
+    QVERIFY(!QFileInfo::exists(localPath));
     QCOMPARE(QFileInfo::exists(outside), targetExists);
     if (targetExists)
         QCOMPARE(readFile(outside), precious);
 }
 
-void TestDlgDownload::urlEndingInSlash()
+void TestDlgDownload::packageNameRefused_data()
 {
-    startServer();
-    UpdaterApp app;
-    DlgDownload *window = app.downloadWindow;
-    window->setSelectUpdates({module("/packages/", "9B")});
-    LogCapture log;
-    window->startShowDownload();
-    // The local path is the download folder itself: it cannot be opened, nothing progresses.
-    QCOMPARE(app.skipEventLoop, false);
-    QVERIFY(window->isVisible());
-    QCOMPARE(log.count("Error:Cannot open file."), 1);
-    QVERIFY(QFileInfo(downloadFolder()).isDir());
-    QTest::qWait(100);
-    QCOMPARE(m_server->requests().size(), 0);
-    window->cancel();
-    QVERIFY(!window->isVisible());
+    QTest::addColumn<QString>("path");
+    QTest::newRow("ends in a slash") << "/packages/";
+    QTest::newRow("the unpack folder's name") << "/packages/uncompress";
+    QTest::newRow("the catalogue reply's name") << "/packages/update_tmpfile.xml";
+    QTest::newRow("the lock's name") << "/packages/updater.lock";
+    QTest::newRow("a record's name") << "/packages/a.pkg.record";
+    QTest::newRow("dot dot") << "/packages/..";
 }
 
-void TestDlgDownload::downloadFolderRefused_data()
+void TestDlgDownload::packageNameRefused()
+{
+    QFETCH(QString, path);
+    startServer();
+    QVERIFY(QDir().mkpath(unpackFolder()));
+    QVERIFY(writeFile(downloadFolder() + "update_tmpfile.xml", "reply"));
+    UpdaterApp app;
+    DlgDownload *window = app.downloadWindow;
+    WindowWatch watch(window);
+    window->setSelectUpdates({module(path, "9B")});
+    LogCapture log;
+    window->startShowDownload();
+    // A name that would stand on one of the working folder's own files fails the pass at once.
+    QCOMPARE(app.skipEventLoop, true);
+    QVERIFY(app.failed);
+    QVERIFY(!window->isVisible());
+    QCOMPARE(log.count("update failed: download: the package address names no file"), 1);
+    QTest::qWait(100);
+    QCOMPARE(m_server->requests().size(), 0);
+    QVERIFY(QFileInfo(unpackFolder()).isDir());
+    QCOMPARE(readFile(downloadFolder() + "update_tmpfile.xml"), QByteArray("reply"));
+}
+
+void TestDlgDownload::sharedFolderRefused_data()
 {
     QTest::addColumn<Folder>("folder");
     QTest::newRow("link to another folder") << Folder::Link;
@@ -651,7 +690,7 @@ void TestDlgDownload::downloadFolderRefused_data()
     QTest::newRow("folder of another user") << Folder::OtherOwner;
 }
 
-void TestDlgDownload::downloadFolderRefused()
+void TestDlgDownload::sharedFolderRefused()
 {
     QFETCH(Folder, folder);
 
@@ -673,6 +712,10 @@ void TestDlgDownload::downloadFolderRefused()
         break;
     }
 
+    // Whoever made the shared folder first cannot lock this user out: the per-user folder
+    // is used instead, and nothing lands in the planted one.
+    const QString fallback = qEnvironmentVariable("XDG_CACHE_HOME") + "/zandro-updater/";
+    QDir(fallback).removeRecursively();
     startServer();
     QVERIFY(m_server->addFile(QString(kPackagePath).mid(1), "not a pkg"));
     UpdaterApp app;
@@ -681,12 +724,14 @@ void TestDlgDownload::downloadFolderRefused()
     window->setSelectUpdates({module(kPackagePath, "9B")});
     LogCapture log;
     window->startShowDownload();
-    QCOMPARE(app.skipEventLoop, true);
-    QCOMPARE(log.count("can not make path for store the downloads:"), 1);
-    QCOMPARE(watch.shows, 0);
-    QTest::qWait(100);
-    QCOMPARE(m_server->requests().size(), 0);
+    QCOMPARE(app.skipEventLoop, false);
+    QVERIFY(log.count("working folder refused: " + path) >= 1);
+    QTRY_COMPARE_WITH_TIMEOUT(watch.closes, 1, 20000);
+    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(log.count("update failed: cannot unpack " + fallback + "zandro-9.2.0.1.pkg"), 1);
     QCOMPARE(QDir(planted).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{});
+    if (folder == Folder::OtherOwner)
+        QCOMPARE(QDir(path).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{});
 }
 
 void TestDlgDownload::finishStops_data()

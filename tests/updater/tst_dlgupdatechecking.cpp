@@ -39,19 +39,41 @@ void TestDlgUpdateChecking::query_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("timeoutLines");
     QTest::addColumn<bool>("finished");
+    QTest::addColumn<QByteArray>("body"); // empty: a catalogue offering one module
+    QTest::addColumn<QString>("failure"); // the start of failureReason
 
+    const int failed = DlgUpdateChecking::CheckFailed;
     QTest::newRow("full reply closes with success")
-        << CatalogueServer::Complete << 0 << UserAction::None << 1 << 0 << true;
-    QTest::newRow("reply that never completes times out")
-        << CatalogueServer::Stalled << 300 << UserAction::None << -1 << 1 << false;
-    QTest::newRow("failed request times out")
-        << CatalogueServer::Hangup << 300 << UserAction::None << -1 << 1 << false;
+        << CatalogueServer::Complete << 0 << UserAction::None << 1 << 0 << true << QByteArray()
+        << QString();
+    QTest::newRow("reply that never completes times out as a failure")
+        << CatalogueServer::Stalled << 300 << UserAction::None << failed << 1 << false
+        << QByteArray() << "no answer within 60 s";
+    // No shortened time-out: the failure itself must end the dialog, long before 60 s.
+    QTest::newRow("failed request ends the check at once")
+        << CatalogueServer::Hangup << 0 << UserAction::None << failed << 0 << false
+        << QByteArray() << "";
+    QTest::newRow("a captive portal's page is no catalogue")
+        << CatalogueServer::Complete << 0 << UserAction::None << failed << 0 << false
+        << QByteArray("<!DOCTYPE html>\n<html><head><meta charset=utf-8><title>Log in</title>"
+                      "</head><body><p>Wi-Fi</body></html>")
+        << "the answer is not an update list";
+    QTest::newRow("a well-formed XHTML page is no catalogue")
+        << CatalogueServer::Complete << 0 << UserAction::None << failed << 0 << false
+        << QByteArray("<HTML xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>Log in</p></body></HTML>")
+        << "the answer is not an update list (a web page)";
+    QTest::newRow("text that is not XML is no catalogue")
+        << CatalogueServer::Complete << 0 << UserAction::None << failed << 0 << false
+        << QByteArray("Service temporarily unavailable") << "the answer is not an update list";
     QTest::newRow("end below 100 stays open until Cancel")
-        << CatalogueServer::Stalled << 0 << UserAction::EndShortThenCancel << 0 << 0 << true;
+        << CatalogueServer::Stalled << 0 << UserAction::EndShortThenCancel << 0 << 0 << true
+        << QByteArray() << QString();
     QTest::newRow("Cancel during the query")
-        << CatalogueServer::Stalled << 0 << UserAction::CancelAtOnce << 0 << 0 << false;
+        << CatalogueServer::Stalled << 0 << UserAction::CancelAtOnce << 0 << 0 << false
+        << QByteArray() << QString();
     QTest::newRow("Escape during the query leaves it undecided")
-        << CatalogueServer::Stalled << 0 << UserAction::EscapeAtOnce << -1 << 0 << false;
+        << CatalogueServer::Stalled << 0 << UserAction::EscapeAtOnce << -1 << 0 << false
+        << QByteArray() << QString();
 }
 
 void TestDlgUpdateChecking::query()
@@ -62,9 +84,11 @@ void TestDlgUpdateChecking::query()
     QFETCH(int, result);
     QFETCH(int, timeoutLines);
     QFETCH(bool, finished);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, failure);
 
     CatalogueServer server(delivery);
-    server.setBody(CatalogueServer::replyOffering({{"Reader", "2.0.0.1"}}));
+    server.setBody(body.isEmpty() ? CatalogueServer::replyOffering({{"Reader", "2.0.0.1"}}) : body);
     QVERIFY(server.start());
     qputenv("ZANDRO_CATALOGUE_HOST", server.hostAndPort().toLatin1());
 
@@ -100,7 +124,7 @@ void TestDlgUpdateChecking::query()
             [&manager, &endSent](int value) {
                 if (value > 0 && value < 100 && !endSent) {
                     endSent = true;
-                    manager.slotQueryModuleInfoFinish(manager.replyFilePath);
+                    emit manager.sQueryModuleInfoFinish();
                 }
             },
             Qt::QueuedConnection);
@@ -133,6 +157,9 @@ void TestDlgUpdateChecking::query()
         "/addons/get_addons.php/get_addons.php?addon=Update%20List&"));
     if (result == 1)
         QCOMPARE(dialog.findChild<QProgressBar *>("progressBar")->value(), 100);
+    if (result == DlgUpdateChecking::CheckFailed)
+        QVERIFY2(!dialog.failureReason.isEmpty() && dialog.failureReason.startsWith(failure),
+                 qPrintable(dialog.failureReason));
     qunsetenv("ZANDRO_CATALOGUE_HOST");
 }
 
