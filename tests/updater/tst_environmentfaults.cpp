@@ -12,6 +12,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "catalogueserver.h"
 #include "creadermodulemanager.h"
@@ -482,6 +483,11 @@ void TestEnvironmentFaults::failingInstallerStillEndsThePass()
     QVERIFY(!app.downloadWindow->isVisible());
     QCOMPARE(log.count("excute result: -1"), 1);
     QCOMPARE(log.count("excute result: 4"), 1);
+    // Confirmed entries whose installer failed make the pass a failure, and it says which.
+    QVERIFY(app.failed);
+    QCOMPARE(log.count("update failed: installation failed for first.bin (installer crashed), "
+                       "second.bin (installer exit code 4)"),
+             1);
     const QString unpacked = QDir::tempPath() + "/ZandroQuillet/uncompress/";
     QCOMPARE(readFile(install + "/calls"),
              (unpacked + "first.bin\n" + unpacked + "second.bin\n").toUtf8());
@@ -540,6 +546,9 @@ void TestEnvironmentFaults::settingsFileFaults_data()
         << "file" << QByteArray("[General]\nQuillet_UpdateParam=") + QByteArray(4 << 20, '"');
     QTest::newRow("a folder in its place") << "folder" << QByteArray();
     QTest::newRow("a dangling link in its place") << "dangling link" << QByteArray();
+    // Nothing ever writes into these pipes: reading them would wait forever.
+    QTest::newRow("a FIFO in its place") << "fifo" << QByteArray();
+    QTest::newRow("a FIFO as the organisation's file") << "organisation fifo" << QByteArray();
 }
 
 void TestEnvironmentFaults::settingsFileFaults()
@@ -551,10 +560,15 @@ void TestEnvironmentFaults::settingsFileFaults()
     QFile::remove(path);
     QDir(path).removeRecursively();
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    const QString organisationFile = QFileInfo(path).path() + ".conf";
     if (kind == "file")
         QVERIFY(writeFile(path, content));
     else if (kind == "folder")
         QVERIFY(QDir().mkpath(path));
+    else if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "organisation fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(organisationFile).constData(), 0600), 0);
     else
         QVERIFY(QFile::link(m_dir.path() + "/nowhere/settings.conf", path));
 
@@ -569,9 +583,12 @@ void TestEnvironmentFaults::settingsFileFaults()
         QCOMPARE(readFile(path), content);
     else if (kind == "folder")
         QVERIFY(QFileInfo(path).isDir());
+    else if (kind.endsWith("fifo"))
+        QVERIFY(run.log.contains("settings store is not a regular file, ignored:"));
     else
         QVERIFY(QFileInfo(path).isSymLink() && !QFileInfo(path).exists());
 
+    QFile::remove(organisationFile);
     QFile::remove(path);
     QDir(path).removeRecursively();
 }

@@ -71,8 +71,39 @@ bool Comm::deleteDir(const QString &path)
     return ok;
 }
 
+namespace {
+// Every file the toolkit's native settings read for the reader's store: the user's own and the
+// system-wide fallbacks, each per application and per organisation.
+QStringList settingsFiles()
+{
+    QStringList bases;
+    const QString userConfig = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
+    bases << (userConfig.isEmpty() ? QDir::homePath() + QLatin1String("/.config") : userConfig);
+    const QString systemConfig = QFile::decodeName(qgetenv("XDG_CONFIG_DIRS"));
+    bases << (systemConfig.isEmpty() ? QStringList{QStringLiteral("/etc/xdg")}
+                                     : systemConfig.split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    QStringList files;
+    const QString organization = QLatin1String(Updater::SettingsOrganization);
+    for (const QString &base : qAsConst(bases)) {
+        files << base + QLatin1Char('/') + organization + QLatin1Char('/') +
+                     QLatin1String(Updater::SettingsApplication) + QLatin1String(".conf");
+        files << base + QLatin1Char('/') + organization + QLatin1String(".conf");
+    }
+    return files;
+}
+} // namespace
+
 QVariant Comm::readerSetting(const char *key)
 {
+    // Reading a pipe or a device would block the updater before any window appears: a store
+    // that is not a regular file counts as no store at all.
+    for (const QString &file : settingsFiles()) {
+        struct stat info;
+        if (::stat(QFile::encodeName(file).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            qWarning().noquote() << "settings store is not a regular file, ignored:" << file;
+            return QVariant();
+        }
+    }
     const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
                              QLatin1String(Updater::SettingsOrganization),
                              QLatin1String(Updater::SettingsApplication));
