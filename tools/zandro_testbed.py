@@ -23,9 +23,10 @@ def free_port():
 class Nginx:
     """nginx serving a folder on 127.0.0.1; every request is logged with its Range header."""
 
-    def __init__(self, root, work):
+    def __init__(self, root, work, directives=""):
         self.root = root
         self.work = work
+        self.directives = directives  # extra lines inside the server block
         self.port = free_port()
         self.access_log = os.path.join(work, "access.log")
         self.proc = None
@@ -54,6 +55,7 @@ http {{
     server {{
         listen 127.0.0.1:{self.port};
         root {self.root};
+        {self.directives}
     }}
 }}
 """)
@@ -96,6 +98,31 @@ http {{
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+
+
+class ScriptServer:
+    """tests/support/misbehaving_server.py on 127.0.0.1, for what a stock server will not do."""
+
+    SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support",
+                          "misbehaving_server.py")
+
+    def __init__(self, *args):
+        self.proc = subprocess.Popen(["python3", self.SCRIPT, *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True)
+        line = self.proc.stdout.readline().split()
+        if len(line) != 2 or line[0] != "PORT":
+            self.stop()
+            raise RuntimeError("the script server did not start")
+        self.port = int(line[1])
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.proc.stdout.close()
 
 
 def module_element(**attrs):
@@ -246,6 +273,20 @@ class Pass:
         self.presence = None       # the presence reply while the first dialog was up
         self.exit_code = None      # None when the run had to be killed
         self.log = ""
+        self.seconds = None        # how long the run took
+        self.max_rss_kb = None     # the most memory the process held at once
+
+
+def _reap(proc, result):
+    """True once proc has ended; its exit status and peak memory then go into result."""
+    if proc.returncode is not None:
+        return True
+    pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+    if pid == 0:
+        return False
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    result.max_rss_kb = usage.ru_maxrss
+    return True
 
 
 def run_pass(updater, env, display, answers, log_path, timeout=120):
@@ -256,10 +297,11 @@ def run_pass(updater, env, display, answers, log_path, timeout=120):
     with open(log_path, "w") as log:
         proc = subprocess.Popen([updater], stdout=log, stderr=log, stdin=subprocess.DEVNULL,
                                 env=env)
+        started = time.time()
         try:
             answered = set()
-            deadline = time.time() + timeout
-            while proc.poll() is None and time.time() < deadline:
+            deadline = started + timeout
+            while not _reap(proc, result) and time.time() < deadline:
                 if display is None:
                     time.sleep(0.1)
                     continue
@@ -276,11 +318,12 @@ def run_pass(updater, env, display, answers, log_path, timeout=120):
                     display.press(wid, key)
                     answered.add(wid)
                 time.sleep(0.1)
-            if proc.poll() is not None:
+            if _reap(proc, result):
                 result.exit_code = proc.returncode
+                result.seconds = time.time() - started
         finally:
             # A run that overstayed, or an interrupted caller, never leaves the updater behind.
-            if proc.poll() is None:
+            if not _reap(proc, result):
                 proc.kill()
                 proc.wait()
     with open(log_path, errors="replace") as f:

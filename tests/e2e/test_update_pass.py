@@ -20,9 +20,15 @@ PACK = None
 QUERY = ("GET /addons/get_addons.php/get_addons.php?addon=Update%20List&product=ZandroReader"
          "&version=9.1&build=0.5096&platform=x86&EmbededLanguage=en_us HTTP/1.1")
 PACKAGE_PATH = "/packages/zandro-9.2.0.1.pkg"
+QUERY_FILE = "addons/get_addons.php/get_addons.php"
 
 
-class UpdatePassTest(unittest.TestCase):
+class PassFixture:
+    """A package built with zandro-pack, served by nginx with a catalogue, and a private
+    settings store, temporary folder and install folder for the passes of one test."""
+
+    NGINX_DIRECTIVES = ""
+
     @classmethod
     def setUpClass(cls):
         cls.display = bed.Display().start()
@@ -49,17 +55,18 @@ class UpdatePassTest(unittest.TestCase):
         os.makedirs(os.path.dirname(package))
         subprocess.run([PACK, "create", "--preset", "1", package, *paths], check=True)
         self.package = package
-        self.nginx = bed.Nginx(self.session.www, os.path.join(self.session.base, "nginx"))
+        self.nginx = bed.Nginx(self.session.www, os.path.join(self.session.base, "nginx"),
+                               self.NGINX_DIRECTIVES)
         os.makedirs(self.nginx.work)
         self.nginx.start()
         self.addCleanup(self.nginx.stop)
         self.addCleanup(self.session.cleanup)
 
-    def offer(self, result="true"):
+    def offer(self, result="true", url=None):
         size = os.path.getsize(self.package)
         bed.write_catalogue(self.session.www, [dict(
             name="Zandro Reader", version="9.2.0.1", description="Zandro Reader 9.2",
-            size=f"{size}B", url=f"http://127.0.0.1:{self.nginx.port}{PACKAGE_PATH}",
+            size=f"{size}B", url=url or f"http://127.0.0.1:{self.nginx.port}{PACKAGE_PATH}",
             result=result, module_type="reader")])
 
     def configure(self, manual=True):
@@ -68,10 +75,10 @@ class UpdatePassTest(unittest.TestCase):
             param += ',updater:"Manual"'
         self.session.write_settings(param, old_path=self.session.install)
 
-    def run_pass(self, answers, timeout=120):
+    def run_pass(self, answers, timeout=120, catalogue_host=None):
         """Runs the updater, pressing the given keys on its message dialogs in order."""
-        result = bed.run_pass(UPDATER, self.session.env(f"127.0.0.1:{self.nginx.port}",
-                                                        self.display.name),
+        host = catalogue_host or f"127.0.0.1:{self.nginx.port}"
+        result = bed.run_pass(UPDATER, self.session.env(host, self.display.name),
                               self.display, answers,
                               os.path.join(self.session.base, "updater.log"), timeout)
         if result.exit_code is None:
@@ -87,6 +94,18 @@ class UpdatePassTest(unittest.TestCase):
                     for name, data in self.files.items()]
         self.assertEqual(calls, expected)
 
+    def package_requests(self):
+        return [r for r in self.nginx.requests() if r[0].startswith(f"GET {PACKAGE_PATH}")]
+
+    def damage_package(self):
+        with open(self.package, "r+b") as f:
+            f.seek(40)
+            byte = f.read(1)
+            f.seek(40)
+            f.write(bytes([byte[0] ^ 0x01]))
+
+
+class UpdatePassTest(PassFixture, unittest.TestCase):
     def test_interactive_pass_installs_each_file_and_a_second_pass_skips_the_download(self):
         self.offer()
         self.configure(manual=True)
@@ -143,18 +162,208 @@ class UpdatePassTest(unittest.TestCase):
         self.assertEqual(run.dialogs, ["Return"])
         self.assertEqual([r[0] for r in self.nginx.requests()], [QUERY])
 
-    def test_damaged_package_is_not_installed_and_the_pass_ends(self):
-        with open(self.package, "r+b") as f:
-            f.seek(40)
-            byte = f.read(1)
-            f.seek(40)
-            f.write(bytes([byte[0] ^ 0x01]))
+    def test_damaged_package_is_deleted_and_downloaded_again_next_time(self):
+        with open(self.package, "rb") as f:
+            good = f.read()
+        self.damage_package()
         self.offer()
         self.configure(manual=True)
-        run = self.run_pass(["Return"])
-        self.assertEqual(run.exit_code, 0, run.log)
+        run = self.run_pass(["Return", "Return"])
+        self.assertEqual(run.exit_code, 1, run.log)
+        self.assertEqual(run.dialogs, ["Return", "Return"])  # the question, then the failure
         self.assertIn("Uncompress Failed", run.log)
+        self.assertEqual(failure_lines(run.log), [
+            "cannot unpack %s: checksum mismatch (-2)" % self.cached_package()])
         self.assertEqual(self.session.installer_calls(), [])
+        self.assertFalse(os.path.exists(self.cached_package()))
+
+        # No poisoned cache: once the server has the right package, the next pass fetches it.
+        with open(self.package, "wb") as f:
+            f.write(good)
+        again = self.run_pass(["Return", "Return", "Return"])
+        self.assertEqual(again.exit_code, 0, again.log)
+        self.assert_installed_everything(self.session.installer_calls())
+        self.assertEqual(len(self.package_requests()), 2)
+
+    def cached_package(self):
+        return os.path.join(self.session.tmp, "ZandroQuillet", os.path.basename(PACKAGE_PATH))
+
+
+def crc32_package(data):
+    """The package header's checksum: CRC-32 with polynomial 0x19780625, most significant bit
+    first, initial value 0, no final XOR."""
+    table = []
+    for i in range(256):
+        c = i << 24
+        for _ in range(8):
+            c = ((c << 1) ^ 0x19780625) if c & 0x80000000 else (c << 1)
+        table.append(c & 0xFFFFFFFF)
+    crc = 0
+    for b in data:
+        crc = ((crc << 8) & 0xFFFFFFFF) ^ table[(crc >> 24) ^ b]
+    return crc
+
+
+def failure_lines(log):
+    """The reasons of the log's "update failed: " lines."""
+    marker = ": update failed: "
+    return [line.split(marker, 1)[1] for line in log.splitlines() if marker in line]
+
+
+# Failure rows: (name, catalogue, package url, modes, expected reason start, bound in seconds).
+# catalogue: "nginx" (the real one), "down", "404", "html", or a misbehaving server path that
+# answers every request. package: a path on nginx, "script:<path>" on the misbehaving server,
+# "refused", or a whole address. A row known at once must end well inside the old 60 s.
+FAST = 40
+FAILURES = [
+    ("catalogue down", "down", None, "MA", "update check: Connection refused", FAST),
+    ("catalogue 404", "404", None, "MA", "update check: the server answered 404 Not Found", FAST),
+    ("catalogue 500", "/status/500", None, "MA", "update check: the server answered 500", FAST),
+    ("catalogue silent", "silent", None, "M", "update check: no answer within 10 s", 45),
+    ("captive portal", "html", None, "MA", "update check: the answer is not an update list", FAST),
+    ("package 404", "nginx", "/packages/missing.pkg", "MA",
+     "download of http://127.0.0.1:{nginx}/packages/missing.pkg: the server answered 404", FAST),
+    ("package 500", "nginx", "script:/status/500", "M", "download of", FAST),
+    ("package refused", "nginx", "refused", "MA", "download of", FAST),
+    ("reset mid-body", "nginx", "script:/reset/300000/100000", "M", "download of", FAST),
+    ("short body", "nginx", "script:/drop/300000/100000", "A", "download of", FAST),
+    ("stall after the headers", "nginx", "script:/stall/300000/0", "M", "download of", 90),
+    ("stall mid-body", "nginx", "script:/stall/300000/100000", "A", "download of", 90),
+    ("sixth redirect", "nginx", "script:/redirect/6", "M", "download of", FAST),
+    ("gzip body", "nginx", "script:/gzip/1000000", "A", "download of", FAST),
+    ("ftp address", "nginx", "ftp://127.0.0.1/zandro.pkg", "MA",
+     "download: the package address is not an http or https address", FAST),
+    ("file address", "nginx", "file:///etc/passwd", "M",
+     "download: the package address is not an http or https address", FAST),
+    ("address of the unpack folder", "nginx", "/packages/uncompress", "M",
+     "download: the package address names no file", FAST),
+]
+
+
+class FailureRouteTest(PassFixture, unittest.TestCase):
+    """Every failure ends the pass by itself, says why once in the log, shows one message in an
+    interactive pass and none in an automatic one, exits with 1, and leaves no package behind."""
+
+    def catalogue_host(self, catalogue, servers):
+        if catalogue == "nginx":
+            return None
+        if catalogue == "down":
+            return f"127.0.0.1:{bed.free_port()}"
+        if catalogue == "404":
+            os.remove(os.path.join(self.session.www, QUERY_FILE))
+            return None
+        if catalogue == "html":
+            with open(os.path.join(self.session.www, QUERY_FILE), "w") as f:
+                f.write("<!DOCTYPE html>\n<html><head><title>Sign in</title></head>"
+                        "<body><form>Wi-Fi</form></body></html>\n")
+            return None
+        server = bed.ScriptServer("--silent") if catalogue == "silent" else \
+            bed.ScriptServer("--default", catalogue)
+        servers.append(server)
+        return f"127.0.0.1:{server.port}"
+
+    def package_url(self, package, servers):
+        if package is None:
+            return None
+        if package == "refused":
+            return f"http://127.0.0.1:{bed.free_port()}/zandro.pkg"
+        if package.startswith("script:"):
+            if not servers:
+                servers.append(bed.ScriptServer())
+            return servers[-1].url(package[len("script:"):])
+        if package.startswith("/"):
+            return f"http://127.0.0.1:{self.nginx.port}{package}"
+        return package
+
+    def test_failures(self):
+        for name, catalogue, package, modes, reason, bound in FAILURES:
+            for mode in modes:
+                with self.subTest(row=name, mode="interactive" if mode == "M" else "automatic"):
+                    servers = []
+                    try:
+                        self.offer(url=self.package_url(package, servers))
+                        host = self.catalogue_host(catalogue, servers)
+                        self.configure(manual=mode == "M")
+                        run = self.run_pass(["Return"] * 3, timeout=bound + 30,
+                                            catalogue_host=host)
+                    finally:
+                        for server in servers:
+                            server.stop()
+                    self.assertLess(run.seconds, bound, run.log)
+                    self.assertEqual(run.exit_code, 1, run.log)
+                    lines = failure_lines(run.log)
+                    self.assertEqual(len(lines), 1, run.log)
+                    self.assertTrue(lines[0].startswith(reason.format(nginx=self.nginx.port)),
+                                    lines[0])
+                    # The question (package rows), then the one failure message.
+                    shown = 0 if mode == "A" else (1 if package is None else 2)
+                    self.assertEqual(len(run.dialogs), shown, run.log)
+                    self.assertEqual(self.session.installer_calls(), [])
+                    downloads = os.path.join(self.session.tmp, "ZandroQuillet")
+                    leftovers = [n for n in os.listdir(downloads)
+                                 if n not in ("update_tmpfile.xml", "updater.lock")] \
+                        if os.path.isdir(downloads) else []
+                    self.assertEqual(leftovers, [], run.log)
+                    bed.write_catalogue(self.session.www, [])
+
+    def test_redirect_is_followed(self):
+        self.offer(url=f"http://127.0.0.1:{self.nginx.port}/moved.pkg")
+        self.configure(manual=False)
+        run = self.run_pass(["Return", "Return"])
+        self.assertEqual(run.exit_code, 0, run.log)
+        self.assert_installed_everything(self.session.installer_calls())
+
+    NGINX_DIRECTIVES = f"location = /moved.pkg {{ return 302 {PACKAGE_PATH}; }}"
+
+    def test_lzma_bombs_are_refused_with_bounded_disk_and_memory(self):
+        # A few kilobytes that decode to 64 MiB behind a table of 1000 bytes, and a header that
+        # asks for a 1.5 GiB dictionary.
+        src = os.path.join(self.session.base, "bomb")
+        os.makedirs(src)
+        with open(os.path.join(src, "zeros"), "wb") as f:
+            f.truncate(64 << 20)
+        subprocess.run(["xz", "--format=lzma", "-1", os.path.join(src, "zeros")], check=True)
+        with open(os.path.join(src, "one"), "wb") as f:
+            f.write(bytes(1000))
+        for kind in ("end marker", "dictionary"):
+            with self.subTest(kind=kind):
+                subprocess.run([PACK, "create", "--no-setup", "--stream",
+                                os.path.join(src, "zeros.lzma"), self.package,
+                                os.path.join(src, "one")], check=True)
+                if kind == "dictionary":
+                    with open(self.package, "r+b") as f:
+                        data = bytearray(f.read())
+                        data[29:33] = (0x60000000).to_bytes(4, "little")
+                        crc = crc32_package(bytes(data[28:]))
+                        data[8:12] = crc.to_bytes(4, "little")
+                        f.seek(0)
+                        f.write(data)
+                self.offer()
+                self.configure(manual=False)
+                run = self.run_pass([], timeout=FAST + 30)
+                self.assertEqual(run.exit_code, 1, run.log)
+                self.assertLess(run.seconds, FAST, run.log)
+                lines = failure_lines(run.log)
+                self.assertEqual(len(lines), 1, run.log)
+                self.assertIn("cannot unpack", lines[0])
+                if kind == "dictionary":
+                    self.assertIn("LZMA dictionary of 1610612736 bytes refused", run.log)
+                else:
+                    self.assertIn("beyond the 1000 bytes it may give", run.log)
+                # Far below the dictionary it asked for, even with the sanitizers' own overhead.
+                self.assertLess(run.max_rss_kb, 600 * 1024)
+                self.assertFalse(os.path.exists(self.unpacked("one")))
+
+    def test_fifo_settings_file_is_no_store(self):
+        folder = os.path.join(self.session.config, "Zandro Software")
+        os.makedirs(folder, exist_ok=True)
+        os.mkfifo(os.path.join(folder, "Zandro Reader.conf"))
+        run = self.run_pass([], timeout=FAST + 30)
+        self.assertEqual(run.exit_code, 0, run.log)
+        self.assertLess(run.seconds, FAST)
+        self.assertEqual(run.dialogs, [])
+        self.assertEqual(failure_lines(run.log), [])
+        self.assertIn("settings store is not a regular file, ignored", run.log)
 
 
 if __name__ == "__main__":

@@ -13,6 +13,8 @@ Prints "PORT <n>" on its first output line once it listens. Request paths:
   /redirect/<n>                 302 to /redirect/<n-1>; /redirect/0 answers 200 with 1000 bytes
   /loop                         302 to itself
   /headers                      200, the request's header lines as the body
+  /reset/<total>/<sent>         like /drop, but the connection is reset instead of closed
+With --default PATH, a request for any other path is answered as PATH would be.
 Body byte i is always i % 251. With --silent every connection is accepted and left unanswered.
 """
 import argparse
@@ -89,6 +91,12 @@ def answer(conn, path, head=b""):
         conn.sendall(b"0\r\n\r\n")
     elif kind == "close":
         conn.sendall(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body(nums[0]))
+    elif kind == "reset":
+        total, sent = nums[0], nums[1]
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % total + body(sent))
+        time.sleep(0.2)
+        # Linger on, time 0: close() sends a reset instead of a clean end.
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
     elif kind == "drop":
         total, sent = nums[0], nums[1]
         conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % total + body(sent))
@@ -108,8 +116,13 @@ def answer(conn, path, head=b""):
         text = b"status %d\n" % nums[0]
         conn.sendall(b"HTTP/1.1 %d Test\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
                      % (nums[0], len(text)) + text)
+    elif DEFAULT_PATH and path != DEFAULT_PATH:
+        answer(conn, DEFAULT_PATH, head)
     else:
         conn.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+
+
+DEFAULT_PATH = None
 
 
 def serve(conn, silent):
@@ -129,7 +142,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--default")
     args = parser.parse_args()
+    global DEFAULT_PATH
+    DEFAULT_PATH = args.default
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", args.port))
