@@ -157,7 +157,9 @@ class Session:
         self.tmp = os.path.join(self.base, "tmp")
         self.install = os.path.join(self.base, "install dir")  # a blank on purpose
         self.www = os.path.join(self.base, "www")
-        for d in (self.config, self.tmp, self.install, self.www):
+        self.cache = os.path.join(self.base, "cache")
+        self.state = os.path.join(self.base, "state")
+        for d in (self.config, self.tmp, self.install, self.www, self.cache, self.state):
             os.makedirs(d, exist_ok=True)
         installer = os.path.join(self.install, "installUpdate")
         with open(installer, "w") as f:
@@ -184,7 +186,8 @@ class Session:
 
     def env(self, catalogue_host, display=None):
         env = dict(os.environ)
-        env.update(XDG_CONFIG_HOME=self.config, TMPDIR=self.tmp,
+        env.update(XDG_CONFIG_HOME=self.config, XDG_CACHE_HOME=self.cache,
+                   XDG_STATE_HOME=self.state, TMPDIR=self.tmp,
                    ZANDRO_CATALOGUE_HOST=catalogue_host)
         env.pop("QT_QPA_PLATFORM", None)
         # The windows need no OpenGL. Without the GLX integration no GL driver is loaded and

@@ -8,8 +8,10 @@ arguments. The windows are answered with real X input through xdotool.
 import argparse
 import hashlib
 import os
+import shutil
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
@@ -187,6 +189,128 @@ class UpdatePassTest(PassFixture, unittest.TestCase):
 
     def cached_package(self):
         return os.path.join(self.session.tmp, "ZandroQuillet", os.path.basename(PACKAGE_PATH))
+
+
+OTHER_UID = 64123  # a user id that no account on a test machine has
+
+
+def as_other_user(*command):
+    """Runs a command as another local user, as an attacker sharing the machine would."""
+    subprocess.run(["setpriv", f"--reuid={OTHER_UID}", f"--regid={OTHER_UID}", "--clear-groups",
+                    *command], check=True)
+
+
+class PrivateFolderTest(PassFixture, unittest.TestCase):
+    """The working folder is this user's alone: planted links are never written through,
+    another user's folder is passed over for a private one, and passes never mix their files."""
+
+    def setUp(self):
+        super().setUp()
+        # The temporary folder is shared like /tmp: anybody may create in it.
+        os.chmod(self.session.base, 0o755)
+        os.chmod(self.session.tmp, 0o1777)
+        self.victim = os.path.join(self.session.base, "victim")
+        os.makedirs(self.victim)
+        self.victim_file = os.path.join(self.victim, "notes.txt")
+        with open(self.victim_file, "w") as f:
+            f.write("precious\n")
+        self.work = os.path.join(self.session.tmp, "ZandroQuillet")
+
+    def assert_victim_untouched(self):
+        with open(self.victim_file) as f:
+            self.assertEqual(f.read(), "precious\n")
+        self.assertEqual(sorted(os.listdir(self.victim)), ["notes.txt"])
+
+    def test_planted_links_are_never_followed(self):
+        names = ["update_tmpfile.xml", os.path.basename(PACKAGE_PATH),
+                 os.path.basename(PACKAGE_PATH) + ".record", "uncompress"]
+        for dangling in (False, True):
+            with self.subTest(dangling=dangling):
+                shutil.rmtree(self.work, ignore_errors=True)
+                os.makedirs(self.work, mode=0o700)
+                for name in names:
+                    target = os.path.join(self.victim, "new-" + name) if dangling \
+                        else self.victim_file
+                    os.symlink(target, os.path.join(self.work, name))
+                self.offer()
+                self.configure(manual=False)
+                run = self.run_pass(["Return", "Return"])
+                self.assertEqual(run.exit_code, 0, run.log)
+                self.assert_installed_everything(self.session.installer_calls())
+                self.assert_victim_untouched()
+                for name in names:
+                    self.assertFalse(os.path.islink(os.path.join(self.work, name)), name)
+                os.remove(os.path.join(self.session.install, "installer.log"))
+
+    def test_folder_left_open_to_all_is_made_private(self):
+        old = os.umask(0)
+        try:
+            os.makedirs(os.path.join(self.work, "uncompress"), mode=0o777)
+        finally:
+            os.umask(old)
+        self.offer()
+        self.configure(manual=False)
+        run = self.run_pass(["Return", "Return"])
+        self.assertEqual(run.exit_code, 0, run.log)
+        self.assertEqual(os.stat(self.work).st_mode & 0o777, 0o700)
+        self.assertEqual(os.stat(os.path.join(self.work, "uncompress")).st_mode & 0o777, 0o700)
+        self.assert_installed_everything(self.session.installer_calls())
+
+    def test_another_users_folder_is_passed_over(self):
+        if os.geteuid() != 0:
+            self.skipTest("playing another user needs root")
+        # The other user gets there first and plants a link to the victim's file.
+        as_other_user("mkdir", "-m", "0777", self.work)
+        as_other_user("ln", "-s", self.victim_file,
+                      os.path.join(self.work, os.path.basename(PACKAGE_PATH)))
+        self.offer()
+        self.configure(manual=True)
+        run = self.run_pass(["Return", "Return", "Return"])
+        self.assertEqual(run.exit_code, 0, run.log)
+        self.assertIn("working folder refused: " + self.work, run.log)
+        fallback = os.path.join(self.session.cache, "zandro-updater", "uncompress")
+        self.assertEqual([c[1] for c in self.session.installer_calls()],
+                         [os.path.join(fallback, name) for name in self.files])
+        self.assert_victim_untouched()
+        self.assertEqual(os.stat(self.work).st_uid, OTHER_UID)
+
+    def test_a_second_pass_ends_at_once_and_leaves_the_first_alone(self):
+        self.offer()
+        self.configure(manual=True)
+        log_path = os.path.join(self.session.base, "first.log")
+        env = self.session.env(f"127.0.0.1:{self.nginx.port}", self.display.name)
+        with open(log_path, "w") as log:
+            first = subprocess.Popen([UPDATER], stdout=log, stderr=log, env=env)
+        try:
+            answered = set()
+
+            def next_message(timeout=60):
+                deadline = time.time() + timeout
+                while time.time() < deadline:
+                    for wid, width, height in self.display.windows():
+                        if (width, height) == bed.MESSAGE_SIZE and wid not in answered:
+                            time.sleep(0.3)
+                            answered.add(wid)
+                            return wid
+                    time.sleep(0.1)
+                self.fail("no message dialog appeared")
+
+            self.display.press(next_message(), "Return")  # download it
+            waiting = next_message()  # the first "Install" question stays open
+            second = bed.run_pass(UPDATER, env, None, [],
+                                  os.path.join(self.session.base, "second.log"), FAST + 30)
+            self.assertEqual(second.exit_code, 0, second.log)
+            self.assertLess(second.seconds, FAST)
+            self.assertIn("another update pass is running", second.log)
+            self.assertEqual(len(self.package_requests()), 1)
+            self.display.press(waiting, "Return")
+            self.display.press(next_message(), "Return")
+            self.assertEqual(first.wait(60), 0)
+        finally:
+            if first.poll() is None:
+                first.kill()
+                first.wait()
+        self.assert_installed_everything(self.session.installer_calls())
 
 
 def crc32_package(data):

@@ -178,7 +178,7 @@ enum class Folder
 enum class FinishCase
 {
     EmptyPath,
-    UnpackFolderLink,
+    UnpackFolderBlocked,
     DamagedPackage
 };
 enum class OldPath
@@ -739,8 +739,8 @@ void TestDlgDownload::finishStops_data()
     QTest::addColumn<FinishCase>("finish");
     QTest::addColumn<QString>("logLine");
     QTest::newRow("no file") << FinishCase::EmptyPath << QString();
-    QTest::newRow("unpack folder is a link")
-        << FinishCase::UnpackFolderLink << "can not make path for uncompress the updater:";
+    QTest::newRow("a file where the unpack folder goes")
+        << FinishCase::UnpackFolderBlocked << "can not make path for uncompress the updater:";
     QTest::newRow("damaged package") << FinishCase::DamagedPackage << "Uncompress Failed";
 }
 
@@ -759,8 +759,8 @@ void TestDlgDownload::finishStops()
     case FinishCase::EmptyPath:
         package.clear();
         break;
-    case FinishCase::UnpackFolderLink:
-        QVERIFY(QFile::link(outside, QDir::cleanPath(unpackFolder())));
+    case FinishCase::UnpackFolderBlocked:
+        QVERIFY(writeFile(QDir::cleanPath(unpackFolder()), "in the way"));
         break;
     case FinishCase::DamagedPackage: {
         QByteArray bytes = readFile(package);

@@ -227,8 +227,13 @@ void DlgDownload::oneDownloadFinish(QString filePath)
     QString problem;
     const QString folder = Comm::workFolder(&problem);
     const QString unpackFolder = folder.isEmpty() ? QString() : folder + QLatin1String(kUnpackFolder);
-    if (!unpackFolder.isEmpty())
+    if (!unpackFolder.isEmpty()) {
+        // Inside our private folder a link can only be a leftover: it goes, as a link.
+        const QString unpackPath = QDir::cleanPath(unpackFolder);
+        if (QFileInfo(unpackPath).isSymLink())
+            QFile::remove(unpackPath);
         Comm::deleteDir(unpackFolder);
+    }
     if (unpackFolder.isEmpty() || !Comm::makePrivateFolder(unpackFolder, &problem)) {
         qDebug() << "can not make path for uncompress the updater:" << unpackFolder << Qt::endl;
         failRun(tr("The updater cannot use its working folder (%1).").arg(problem),
