@@ -31,6 +31,11 @@ private slots:
     void deleteDirOfMissingFolderSucceeds();
     void makePrivateFolder_data();
     void makePrivateFolder();
+    void openNewFileNeverFollowsLinks_data();
+    void openNewFileNeverFollowsLinks();
+    void workFolderFallsBackToThePerUserFolder();
+    void catalogueEndpoint_data();
+    void catalogueEndpoint();
 };
 
 void TestComm::deleteDirRemovesEverything()
@@ -170,6 +175,119 @@ void TestComm::makePrivateFolder()
         QCOMPARE(::lstat(QFile::encodeName(path).constData(), &info), 0);
         QCOMPARE(int(info.st_mode & 07777), 0700);
     }
+}
+
+void TestComm::openNewFileNeverFollowsLinks_data()
+{
+    QTest::addColumn<QString>("planted"); // what stands at the path before
+    QTest::addColumn<bool>("append");
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("nothing") << "none" << false << true;
+    QTest::newRow("an old file, replaced") << "file" << false << true;
+    QTest::newRow("link to a victim's file") << "link" << false << true;
+    QTest::newRow("dangling link") << "dangling" << false << true;
+    QTest::newRow("a pipe") << "fifo" << false << true;
+    QTest::newRow("appending to an old file") << "file" << true << true;
+    QTest::newRow("appending through a link") << "link" << true << false;
+    QTest::newRow("a folder") << "folder" << false << false;
+}
+
+void TestComm::openNewFileNeverFollowsLinks()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, append);
+    QFETCH(bool, opened);
+    QTemporaryDir tmp;
+    const QString victim = tmp.filePath("victim.txt");
+    writeFile(victim, "precious");
+    const QString path = tmp.filePath("update_tmpfile.xml");
+    if (planted == "file")
+        writeFile(path, "old");
+    else if (planted == "link")
+        QVERIFY(QFile::link(victim, path));
+    else if (planted == "dangling")
+        QVERIFY(QFile::link(tmp.filePath("created-through-link"), path));
+    else if (planted == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (planted == "folder")
+        QVERIFY(QDir().mkpath(path));
+
+    QFile file;
+    QString problem;
+    QCOMPARE(Comm::openNewFile(file, path, append, &problem), opened);
+    QCOMPARE(problem.isEmpty(), opened);
+    if (opened) {
+        QCOMPARE(file.write("new"), qint64(3));
+        file.close();
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(TestEnv::readFile(path), QByteArray(append ? "oldnew" : "new"));
+    }
+    // Whatever stood there, nothing was written or created through it.
+    QCOMPARE(TestEnv::readFile(victim), QByteArray("precious"));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("created-through-link")));
+}
+
+void TestComm::workFolderFallsBackToThePerUserFolder()
+{
+    QTemporaryDir tmp;
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(tmp.filePath("cache")));
+
+    QCOMPARE(Comm::workFolder(), tmp.filePath("ZandroQuillet/"));
+    // A link planted in the shared folder's place sends the updater to its own folder.
+    QVERIFY(QDir(tmp.filePath("ZandroQuillet")).removeRecursively());
+    QVERIFY(QFile::link(tmp.filePath("elsewhere"), tmp.filePath("ZandroQuillet")));
+    LogCapture log;
+    QCOMPARE(Comm::workFolder(), tmp.filePath("cache/zandro-updater/"));
+    QCOMPARE(log.count("working folder refused: " + tmp.filePath("ZandroQuillet") +
+                       ": is a symbolic link - using"),
+             1);
+    // Logged once, not at every use.
+    QCOMPARE(Comm::workFolder(), tmp.filePath("cache/zandro-updater/"));
+    QCOMPARE(log.count("working folder refused:"), 1);
+    // Neither usable: no folder, and the reason for both.
+    writeFile(tmp.filePath("cache"), "x");
+    QString problem;
+    QCOMPARE(Comm::workFolder(&problem), QString());
+    QVERIFY2(problem.contains("is a symbolic link") && problem.contains("cannot create its parent"),
+             qPrintable(problem));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("elsewhere")));
+
+    qputenv("TMPDIR", savedTemp);
+    qputenv("XDG_CACHE_HOME", savedCache);
+}
+
+void TestComm::catalogueEndpoint_data()
+{
+    QTest::addColumn<QByteArray>("override");
+    QTest::addColumn<bool>("utc8");
+    QTest::addColumn<QString>("endpoint");
+    const QString scheme = QStringLiteral(ZANDRO_CATALOGUE_SCHEME) + "://";
+    QTest::newRow("built-in default host") << QByteArray() << false
+                                           << scheme + ZANDRO_CATALOGUE_DEFAULT_HOST "/addons/get_addons.php";
+    QTest::newRow("built-in UTC+8 host") << QByteArray() << true
+                                         << scheme + ZANDRO_CATALOGUE_UTC8_HOST "/addons/get_addons.php";
+    QTest::newRow("host override") << QByteArray("127.0.0.1:8080") << false
+                                   << scheme + "127.0.0.1:8080/addons/get_addons.php";
+    QTest::newRow("https override") << QByteArray("https://127.0.0.1:8443") << true
+                                    << "https://127.0.0.1:8443/addons/get_addons.php";
+    QTest::newRow("http override") << QByteArray("http://localhost") << false
+                                   << "http://localhost/addons/get_addons.php";
+}
+
+void TestComm::catalogueEndpoint()
+{
+    QFETCH(QByteArray, override);
+    QFETCH(bool, utc8);
+    QFETCH(QString, endpoint);
+    if (override.isEmpty())
+        qunsetenv("ZANDRO_CATALOGUE_HOST");
+    else
+        qputenv("ZANDRO_CATALOGUE_HOST", override);
+    QCOMPARE(Comm::catalogueEndpoint(utc8), endpoint);
+    qunsetenv("ZANDRO_CATALOGUE_HOST");
 }
 
 ZANDRO_TEST_MAIN(TestComm)

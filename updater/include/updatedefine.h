@@ -84,8 +84,10 @@ public:
     // above U+FFFF as surrogate pairs.
     static QString ws2qs(CKT_WideString text);
 
-    // "http://" + host + "/addons/get_addons.php" for the UTC+8 endpoint or the default one;
-    // ZANDRO_CATALOGUE_HOST, when set and non-empty, replaces the host of both.
+    // The build's scheme ("http" unless configured otherwise) + "://" + host +
+    // "/addons/get_addons.php" for the UTC+8 endpoint or the default one. ZANDRO_CATALOGUE_HOST,
+    // when set and non-empty, replaces the host of both; written as "https://host[:port]" (or
+    // "http://…") it names the scheme too.
     static QString catalogueEndpoint(bool utc8);
 
     // Removes a folder with everything in it; true when nothing is left (also when there was

@@ -19,9 +19,18 @@
 QString Comm::catalogueEndpoint(bool utc8)
 {
     QString host = QString::fromLocal8Bit(qgetenv(Updater::CatalogueHostEnv));
+    QString scheme = QLatin1String(ZANDRO_CATALOGUE_SCHEME);
+    // Tests and the demo may name the scheme with the host, to reach a local https server.
+    for (const char *named : {"http", "https"}) {
+        const QString prefix = QLatin1String(named) + QLatin1String("://");
+        if (host.startsWith(prefix)) {
+            scheme = QLatin1String(named);
+            host = host.mid(prefix.size());
+        }
+    }
     if (host.isEmpty())
         host = QLatin1String(utc8 ? ZANDRO_CATALOGUE_UTC8_HOST : ZANDRO_CATALOGUE_DEFAULT_HOST);
-    return QLatin1String("http://") + host + QLatin1String(Updater::CataloguePath);
+    return scheme + QLatin1String("://") + host + QLatin1String(Updater::CataloguePath);
 }
 
 bool Comm::deleteDir(const QString &path)
@@ -131,12 +140,12 @@ QString cacheHome()
 
 bool Comm::makePrivateFolder(const QString &path, QString *problem)
 {
+    const QString clean = QDir::cleanPath(path);
     const auto refuse = [&](const QString &why) {
         if (problem)
-            *problem = QStringLiteral("%1: %2").arg(path, why);
+            *problem = QStringLiteral("%1: %2").arg(clean, why);
         return false;
     };
-    const QString clean = QDir::cleanPath(path);
     const QByteArray native = QFile::encodeName(clean);
     struct stat info;
     if (::lstat(native.constData(), &info) != 0) {

@@ -9,6 +9,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QProgressBar>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslError>
 #include <QTimer>
 
@@ -27,6 +29,21 @@ const qint64 ReadBufferBytes = 256 * 1024;
 QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / 1024.0 / 1024.0, 'f', 2);
+}
+
+// The extra authorities named by ZANDRO_EXTRA_CA_FILE, read once per process.
+const QList<QSslCertificate> &extraAuthorities()
+{
+    static const QList<QSslCertificate> authorities = [] {
+        const QString path = QFile::decodeName(qgetenv(QHttpDownLoadS::ExtraCaEnv));
+        if (path.isEmpty())
+            return QList<QSslCertificate>();
+        const QList<QSslCertificate> read = QSslCertificate::fromPath(path, QSsl::Pem);
+        if (read.isEmpty())
+            qWarning().noquote() << "no certificate authority read from" << path << "- ignored";
+        return read;
+    }();
+    return authorities;
 }
 
 int httpStatus(const QNetworkReply *reply)
@@ -152,6 +169,11 @@ bool QHttpDownLoadS::startDownLoads()
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
+    if (!extraAuthorities().isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(extraAuthorities());
+        request.setSslConfiguration(tls);
+    }
 
     reply = manager->get(request);
     reply->setReadBufferSize(ReadBufferBytes);

@@ -37,6 +37,10 @@ public:
     // The schemes a transfer may use, and the User-Agent every request carries.
     static bool isSupportedScheme(const QUrl &url);
     static QByteArray userAgent();
+    // Environment variable naming a PEM file of certificate authorities to trust besides the
+    // system's, for test servers and sites behind an intercepting proxy. It only adds: the
+    // system's authorities and every other check of a certificate stay as they are.
+    static constexpr char ExtraCaEnv[] = "ZANDRO_EXTRA_CA_FILE";
 
     // progressBar, timeLabel and resumeCounter may be null and are not owned; resumeCounter, when
     // given, is the resume offset at start and receives the absolute byte count at the end.
