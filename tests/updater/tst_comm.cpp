@@ -248,6 +248,7 @@ void TestComm::workFolderFallsBackToThePerUserFolder()
     QCOMPARE(Comm::workFolder(), tmp.filePath("cache/zandro-updater/"));
     QCOMPARE(log.count("working folder refused:"), 1);
     // Neither usable: no folder, and the reason for both.
+    QVERIFY(QDir(tmp.filePath("cache")).removeRecursively());
     writeFile(tmp.filePath("cache"), "x");
     QString problem;
     QCOMPARE(Comm::workFolder(&problem), QString());
