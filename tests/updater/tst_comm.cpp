@@ -252,7 +252,7 @@ void TestComm::workFolderFallsBackToThePerUserFolder()
     writeFile(tmp.filePath("cache"), "x");
     QString problem;
     QCOMPARE(Comm::workFolder(&problem), QString());
-    QVERIFY2(problem.contains("is a symbolic link") && problem.contains("cannot create its parent"),
+    QVERIFY2(problem.contains("is a symbolic link") && problem.contains("cache/zandro-updater: "),
              qPrintable(problem));
     QVERIFY(!QFileInfo::exists(tmp.filePath("elsewhere")));
 
