@@ -20,13 +20,49 @@ def free_port():
         return s.getsockname()[1]
 
 
-class Nginx:
-    """nginx serving a folder on 127.0.0.1; every request is logged with its Range header."""
+class TestCA:
+    """A certificate authority made for one run, and a certificate for 127.0.0.1 signed by it.
+    With self_signed, the server certificate signs itself and no authority vouches for it."""
 
-    def __init__(self, root, work, directives=""):
+    def __init__(self, folder, self_signed=False):
+        os.makedirs(folder, exist_ok=True)
+        self.ca = os.path.join(folder, "ca.pem")
+        self.cert = os.path.join(folder, "server.pem")
+        self.key = os.path.join(folder, "server.key")
+        ca_key = os.path.join(folder, "ca.key")
+        ext = os.path.join(folder, "server.ext")
+        with open(ext, "w") as f:
+            f.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                    "extendedKeyUsage=serverAuth\n")
+        ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+        quiet = dict(check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self_signed:
+            subprocess.run(["openssl", "req", "-x509", *ec, "-keyout", self.key, "-out",
+                            self.cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                            "-addext", "subjectAltName=IP:127.0.0.1"], **quiet)
+            self.ca = None
+            return
+        subprocess.run(["openssl", "req", "-x509", *ec, "-keyout", ca_key, "-out", self.ca,
+                        "-days", "2", "-subj", "/CN=Zandro test authority"], **quiet)
+        csr = os.path.join(folder, "server.csr")
+        subprocess.run(["openssl", "req", *ec, "-keyout", self.key, "-out", csr,
+                        "-subj", "/CN=127.0.0.1"], **quiet)
+        subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", self.ca, "-CAkey", ca_key,
+                        "-CAcreateserial", "-out", self.cert, "-days", "2", "-extfile", ext],
+                       **quiet)
+
+
+class Nginx:
+    """nginx serving a folder on 127.0.0.1; every request is logged with its Range header.
+    With tls (a TestCA), it serves https on port and plain http on plain_port."""
+
+    def __init__(self, root, work, directives="", tls=None):
         self.root = root
         self.work = work
-        self.directives = directives  # extra lines inside the server block
+        self.tls = tls
+        self.plain_port = free_port() if tls else None
+        # Extra lines inside the server block; @PLAIN_PORT@ stands for plain_port.
+        self.directives = directives.replace("@PLAIN_PORT@", str(self.plain_port))
         self.port = free_port()
         self.access_log = os.path.join(work, "access.log")
         self.proc = None
@@ -35,6 +71,10 @@ class Nginx:
         os.makedirs(os.path.join(self.work, "tmp"), exist_ok=True)
         user = "user root root;" if os.geteuid() == 0 else ""
         conf = os.path.join(self.work, "nginx.conf")
+        tls = plain = ""
+        if self.tls:
+            tls = f"ssl_certificate {self.tls.cert}; ssl_certificate_key {self.tls.key};"
+            plain = f"server {{ listen 127.0.0.1:{self.plain_port}; root {self.root}; }}"
         with open(conf, "w") as f:
             f.write(f"""{user}
 daemon off;
@@ -53,10 +93,12 @@ http {{
     scgi_temp_path {self.work}/tmp/scgi;
     default_type application/octet-stream;
     server {{
-        listen 127.0.0.1:{self.port};
+        listen 127.0.0.1:{self.port}{" ssl" if self.tls else ""};
+        {tls}
         root {self.root};
         {self.directives}
     }}
+    {plain}
 }}
 """)
         nginx = shutil.which("nginx") or "/usr/sbin/nginx"
@@ -81,6 +123,13 @@ http {{
                 return f.read()
         except OSError:
             return ""
+
+    @property
+    def scheme(self):
+        return "https" if self.tls else "http"
+
+    def url(self, path):
+        return f"{self.scheme}://127.0.0.1:{self.port}{path}"
 
     def requests(self):
         """Logged requests as (request line, Range header or '-', status)."""

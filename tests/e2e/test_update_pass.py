@@ -30,6 +30,8 @@ class PassFixture:
     settings store, temporary folder and install folder for the passes of one test."""
 
     NGINX_DIRECTIVES = ""
+    TLS = None  # "ca": https with a certificate of a test authority; "self-signed"
+    TRUST_CA = True  # hand the test authority to the updater as its extra authority
 
     @classmethod
     def setUpClass(cls):
@@ -57,8 +59,10 @@ class PassFixture:
         os.makedirs(os.path.dirname(package))
         subprocess.run([PACK, "create", "--preset", "1", package, *paths], check=True)
         self.package = package
+        self.ca = bed.TestCA(os.path.join(self.session.base, "ca"),
+                             self_signed=self.TLS == "self-signed") if self.TLS else None
         self.nginx = bed.Nginx(self.session.www, os.path.join(self.session.base, "nginx"),
-                               self.NGINX_DIRECTIVES)
+                               self.NGINX_DIRECTIVES, tls=self.ca)
         os.makedirs(self.nginx.work)
         self.nginx.start()
         self.addCleanup(self.nginx.stop)
@@ -68,7 +72,7 @@ class PassFixture:
         size = os.path.getsize(self.package)
         bed.write_catalogue(self.session.www, [dict(
             name="Zandro Reader", version="9.2.0.1", description="Zandro Reader 9.2",
-            size=f"{size}B", url=url or f"http://127.0.0.1:{self.nginx.port}{PACKAGE_PATH}",
+            size=f"{size}B", url=url or self.nginx.url(PACKAGE_PATH),
             result=result, module_type="reader")])
 
     def configure(self, manual=True):
@@ -79,9 +83,11 @@ class PassFixture:
 
     def run_pass(self, answers, timeout=120, catalogue_host=None):
         """Runs the updater, pressing the given keys on its message dialogs in order."""
-        host = catalogue_host or f"127.0.0.1:{self.nginx.port}"
-        result = bed.run_pass(UPDATER, self.session.env(host, self.display.name),
-                              self.display, answers,
+        host = catalogue_host or f"{self.nginx.scheme}://127.0.0.1:{self.nginx.port}"
+        env = self.session.env(host, self.display.name)
+        if self.ca and self.ca.ca and self.TRUST_CA:
+            env["ZANDRO_EXTRA_CA_FILE"] = self.ca.ca
+        result = bed.run_pass(UPDATER, env, self.display, answers,
                               os.path.join(self.session.base, "updater.log"), timeout)
         if result.exit_code is None:
             self.fail("the updater did not end; dialogs answered: %r" % result.dialogs)
@@ -311,6 +317,48 @@ class PrivateFolderTest(PassFixture, unittest.TestCase):
                 first.kill()
                 first.wait()
         self.assert_installed_everything(self.session.installer_calls())
+
+
+class HttpsTest(PassFixture, unittest.TestCase):
+    """Catalogue and package over https from nginx, with a certificate authority made for the
+    test and handed to the updater as its one extra authority."""
+
+    TLS = "ca"
+    NGINX_DIRECTIVES = "location = /down.pkg { return 302 http://127.0.0.1:@PLAIN_PORT@%s; }" \
+        % PACKAGE_PATH
+
+    def test_https_pass_installs(self):
+        self.offer()
+        self.configure(manual=False)
+        run = self.run_pass(["Return", "Return"])
+        self.assertEqual(run.exit_code, 0, run.log)
+        self.assert_installed_everything(self.session.installer_calls())
+
+    def test_redirect_from_https_to_http_is_refused(self):
+        self.offer(url=self.nginx.url("/down.pkg"))
+        self.configure(manual=True)
+        run = self.run_pass(["Return", "Return"])
+        self.assertEqual(run.exit_code, 1, run.log)
+        self.assertEqual(len(run.dialogs), 2)
+        lines = failure_lines(run.log)
+        self.assertEqual(len(lines), 1, run.log)
+        self.assertTrue(lines[0].endswith("refused a redirect from https to http"), lines[0])
+        self.assertEqual(self.session.installer_calls(), [])
+
+
+class UntrustedCertificateTest(PassFixture, unittest.TestCase):
+    TLS = "self-signed"
+
+    def test_self_signed_certificate_fails_with_its_reason(self):
+        self.offer()
+        self.configure(manual=True)
+        run = self.run_pass(["Return"])
+        self.assertEqual(run.exit_code, 1, run.log)
+        self.assertEqual(len(run.dialogs), 1)
+        lines = failure_lines(run.log)
+        self.assertEqual(len(lines), 1, run.log)
+        self.assertTrue(lines[0].startswith("update check: TLS: "), lines[0])
+        self.assertIn("self signed", lines[0].lower().replace("-", " "))
 
 
 def crc32_package(data):
