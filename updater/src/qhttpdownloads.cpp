@@ -191,20 +191,17 @@ bool QHttpDownLoadS::startDownLoads()
         tlsErrors = texts.join(QLatin1String("; "));
     });
 
-    delete watchdog;
-    watchdog = new QTimer(this);
-    watchdog->setSingleShot(true);
     // A coarse timer may fire up to 5% early; a silent server gets its full ten seconds.
-    watchdog->setTimerType(Qt::PreciseTimer);
-    connect(watchdog, &QTimer::timeout, this, &QHttpDownLoadS::slotsHasHttpReponse);
-    watchdog->start(WatchdogMs);
-
-    delete stallTimer;
-    stallTimer = new QTimer(this);
-    stallTimer->setSingleShot(true);
-    stallTimer->setTimerType(Qt::PreciseTimer);
-    connect(stallTimer, &QTimer::timeout, this, &QHttpDownLoadS::stalled);
-    stallTimer->start(stallMs);
+    const auto restart = [this](QTimer *&timer, void (QHttpDownLoadS::*onTimeout)(), int ms) {
+        delete timer;
+        timer = new QTimer(this);
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, onTimeout);
+        timer->start(ms);
+    };
+    restart(watchdog, &QHttpDownLoadS::slotsHasHttpReponse, WatchdogMs);
+    restart(stallTimer, &QHttpDownLoadS::stalled, stallMs);
     return true;
 }
 
