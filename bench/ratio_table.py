@@ -75,6 +75,11 @@ def fzip(text):
                          r" \(limit ([\d.]+)\)", text, re.M):
         rows.append(("fzip", "%s MiB package, time vs xz -d" % m[1], m[3] + " s", m[2] + " s",
                      float(m[2]) / float(m[3]), ">= %.2f" % (1 / float(m[5]))))
+    # Checking signature and digest against unpacking: above 1 means Unzip2 takes longer.
+    for m in re.finditer(r"^\s*(\d+) MiB\s+Unzip2\s+([\d.]+) s\s+verify\s+([\d.]+) s\s+ratio"
+                         r" [\d.]+ \(limit ([\d.]+)\)", text, re.M):
+        rows.append(("fzip", "%s MiB package, verify time vs Unzip2" % m[1], m[3] + " s",
+                     m[2] + " s", float(m[2]) / float(m[3]), ">= %.2f" % (1 / float(m[4]))))
     for m in re.finditer(r"Unzip2 peak memory ([\d.]+) MiB, limit ([\d.]+) MiB", text):
         rows.append(("fzip", "Unzip2 peak memory", m[1] + " MiB", "", None, "<= %s MiB" % m[2]))
 

@@ -6,6 +6,7 @@ UPDATER_PACKAGES=(
     libgtest-dev libgmock-dev liblzma-dev libbenchmark-dev
     xvfb xauth xdotool x11-utils nginx-light curl
     libxml2-dev libexpat1-dev
+    libsodium-dev minisign openssl
     valgrind
     clang-14 libclang-rt-14-dev
     libsodium-dev minisign openssl

@@ -17,6 +17,7 @@
 #include <lzma.h>
 
 #include "ktfzip.h"
+#include "publish.h"
 
 namespace {
 constexpr char SetupName[] = "Setup.xml";
@@ -28,6 +29,7 @@ const char Usage[] =
     "Usage:\n"
     "  zandro-pack create [options] PACKAGE [--name NAME] FILE...\n"
     "  zandro-pack list PACKAGE\n"
+    ZANDRO_PACK_PUBLISH_SYNOPSIS
     "\n"
     "create  packs the FILEs, in the order given, into the update package PACKAGE.\n"
     "        Each entry is named after its file's base name unless --name NAME comes right\n"
@@ -47,7 +49,7 @@ const char Usage[] =
     "list    checks PACKAGE's magic and CRC and prints its compressed part and file table:\n"
     "        a line \"stream: ...\", a line \"crc: ...\", a line \"entries: N\", then one line\n"
     "        per entry: its size, a tab, its name.\n"
-    "\n"
+    "\n" ZANDRO_PACK_PUBLISH_HELP "\n"
     "Exit status: 0 done, 1 failed (the reason goes to standard error), 2 wrong usage.\n";
 
 struct Entry
@@ -378,13 +380,10 @@ int list(const QString &packagePath)
     if (header.size() != CKT_Fzip::HeaderSize || getLe(header, 0, 4) != CKT_Fzip::Magic)
         return fail(packagePath + ": not an update package");
 
-    std::uint32_t table[256];
-    CKT_Fzip::BuildTable64(CKT_Fzip::CrcPolynomial, table);
     std::uint32_t crc = 0;
-    std::vector<char> buffer(ChunkSize);
-    for (qint64 got; (got = package.read(buffer.data(), qint64(buffer.size()))) > 0;)
-        crc = CKT_Fzip::ContinueCRC32(crc, reinterpret_cast<const unsigned char *>(buffer.data()),
-                                      static_cast<std::size_t>(got), table);
+    std::uint64_t restLength = 0;
+    if (!CKT_Fzip::CRC32OfRest(package, crc, restLength))
+        return fail(packagePath + ": " + package.errorString());
     const std::uint64_t streamLength = getLe(header, 16, 4);
     const qint64 tableStart = CKT_Fzip::HeaderSize + qint64(streamLength);
     if (tableStart > package.size() || streamLength < LzmaHeaderSize ||
@@ -439,5 +438,9 @@ int main(int argc, char *argv[])
         return create(args);
     if (command == "list" && args.size() == 1)
         return list(args.first());
+    if (command == "record")
+        return runRecord(args);
+    if (command == "verify")
+        return runVerify(args);
     return usage();
 }

@@ -316,25 +316,15 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
         readLe32(header) != Magic)
         return BadMagic;
 
-    std::vector<char> buffer(ChunkSize);
-    std::uint32_t table[256];
-    BuildTable64(CrcPolynomial, table);
     std::uint32_t crc = 0;
     std::uint64_t restSize = 0;
-    for (;;) {
-        const qint64 got = package.read(buffer.data(), static_cast<qint64>(buffer.size()));
-        if (got < 0) {
-            qDebug() << "cannot read the package" << package.errorString();
-            return CannotOpenPackage;
-        }
-        if (got == 0)
-            break;
-        crc = ContinueCRC32(crc, reinterpret_cast<const unsigned char *>(buffer.data()),
-                            static_cast<std::size_t>(got), table);
-        restSize += static_cast<std::uint64_t>(got);
+    if (!CRC32OfRest(package, crc, restSize)) {
+        qDebug() << "cannot read the package" << package.errorString();
+        return CannotOpenPackage;
     }
     if (crc != readLe32(header + 8))
         return BadCrc;
+    std::vector<char> buffer(ChunkSize);
     const std::uint64_t streamLength = readLe32(header + 16);
     if (streamLength > restSize) {
         qDebug() << "stream length" << streamLength << "exceeds the package's" << restSize;
@@ -477,4 +467,23 @@ std::uint32_t CKT_Fzip::ContinueCRC32(std::uint32_t crc, const unsigned char *da
     for (std::size_t i = 0; i < length; ++i)
         crc = (crc << 8) ^ table[(crc >> 24) ^ data[i]];
     return crc;
+}
+
+bool CKT_Fzip::CRC32OfRest(QFile &file, std::uint32_t &crc, std::uint64_t &length)
+{
+    std::vector<char> buffer(ChunkSize);
+    std::uint32_t table[256];
+    BuildTable64(CrcPolynomial, table);
+    crc = 0;
+    length = 0;
+    for (;;) {
+        const qint64 got = file.read(buffer.data(), static_cast<qint64>(buffer.size()));
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        crc = ContinueCRC32(crc, reinterpret_cast<const unsigned char *>(buffer.data()),
+                            static_cast<std::size_t>(got), table);
+        length += static_cast<std::uint64_t>(got);
+    }
 }

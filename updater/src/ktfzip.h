@@ -26,6 +26,8 @@
 
 #include <QString>
 
+class QFile;
+
 #include <cstddef>
 #include <cstdint>
 
@@ -74,6 +76,9 @@ public:
     // Carries crc on over more bytes with a table from BuildTable64, for data read in pieces.
     static std::uint32_t ContinueCRC32(std::uint32_t crc, const unsigned char *data,
                                        std::size_t length, const std::uint32_t *table);
+    // The package CRC of everything from the file's position to its end, read in chunks, and
+    // that part's length. False when a read fails.
+    static bool CRC32OfRest(QFile &file, std::uint32_t &crc, std::uint64_t &length);
 };
 
 #endif // UPDATER_SRC_KTFZIP_H
