@@ -60,7 +60,7 @@ read -r reply_port silent_port <"$work/ports"
 
 shot() { # name param host crop-geometry
     local name=$1 param=$2 host=$3
-    export XDG_CONFIG_HOME="$work/config-$name" TMPDIR="$work/tmp-$name"
+    export XDG_CONFIG_HOME="$work/config-$name" TMPDIR="$work/tmp-$name" XDG_STATE_HOME="$work/state-$name"
     mkdir -p "$XDG_CONFIG_HOME/Zandro Software" "$TMPDIR"
     printf '[General]\nQuillet_UpdateParam="%s"\n' "${param//\"/\\\"}" \
         >"$XDG_CONFIG_HOME/Zandro Software/Zandro Reader.conf"

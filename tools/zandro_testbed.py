@@ -128,6 +128,8 @@ class Session:
         self.base = tempfile.mkdtemp(prefix=prefix)
         self.config = os.path.join(self.base, "config")
         self.tmp = os.path.join(self.base, "tmp")
+        # The updater's log file lands under here, never in the user's own state folder.
+        self.state = os.path.join(self.base, "state")
         self.install = os.path.join(self.base, "install dir")  # a blank on purpose
         self.www = os.path.join(self.base, "www")
         for d in (self.config, self.tmp, self.install, self.www):
@@ -157,7 +159,7 @@ class Session:
 
     def env(self, catalogue_host, display=None):
         env = dict(os.environ)
-        env.update(XDG_CONFIG_HOME=self.config, TMPDIR=self.tmp,
+        env.update(XDG_CONFIG_HOME=self.config, TMPDIR=self.tmp, XDG_STATE_HOME=self.state,
                    ZANDRO_CATALOGUE_HOST=catalogue_host)
         env.pop("QT_QPA_PLATFORM", None)
         # The windows need no OpenGL. Without the GLX integration no GL driver is loaded and

@@ -4,6 +4,7 @@
 
 #include "startupfont.h"
 #include "updaterapp.h"
+#include "updaterlog.h"
 
 int main(int argc, char *argv[])
 {
@@ -12,8 +13,7 @@ int main(int argc, char *argv[])
     // Under a file-size limit a write past it would kill the process mid-download; ignored, the
     // write fails instead and the downloader drops the package it could not store.
     signal(SIGXFSZ, SIG_IGN);
-    qSetMessagePattern(QStringLiteral(
-        "%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} %{file}:%{line} %{function}: %{message}"));
+    UpdaterLog log;
     QApplication app(argc, argv);
     QApplication::setFont(startupFontForIssue(readIssueText()));
 
