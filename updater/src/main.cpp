@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include "startupdisplay.h"
 #include "startupfont.h"
 #include "updaterapp.h"
 #include "updaterlog.h"
@@ -14,6 +15,13 @@ int main(int argc, char *argv[])
     // write fails instead and the downloader drops the package it could not store.
     signal(SIGXFSZ, SIG_IGN);
     UpdaterLog log;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!displayAvailable(requestedPlatforms(arguments))) {
+        UpdaterLog::reportToUser(QLatin1String(NoDisplayMessage));
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setFont(startupFontForIssue(readIssueText()));
 

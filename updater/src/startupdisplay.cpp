@@ -1,0 +1,83 @@
+#include "startupdisplay.h"
+
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <xcb/xcb.h>
+
+const char NoDisplayMessage[] = "no display: zandro-updater needs a graphical session";
+
+namespace {
+bool xcbConnects()
+{
+    // Opens and drops a connection of its own: the only sure test of DISPLAY and the X authority.
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const bool ok = connection && xcb_connection_has_error(connection) == 0;
+    if (connection)
+        xcb_disconnect(connection);
+    return ok;
+}
+
+bool waylandConnects()
+{
+    QString name = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (name.isEmpty())
+        name = QStringLiteral("wayland-0");
+    if (!QDir::isAbsolutePath(name)) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty())
+            return false;
+        name = runtime + QLatin1Char('/') + name;
+    }
+    const QByteArray path = QFile::encodeName(name);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof(address.sun_path))
+        return false;
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return ok;
+}
+} // namespace
+
+QStringList requestedPlatforms(const QStringList &arguments)
+{
+    QString value;
+    for (int i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("-platform") || arguments[i] == QLatin1String("--platform"))
+            value = arguments[i + 1];
+    }
+    if (value.isEmpty())
+        value = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (value.isEmpty())
+        value = QStringLiteral("xcb");
+    QStringList platforms;
+    for (const QString &entry : value.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        platforms << entry.section(QLatin1Char(':'), 0, 0);
+    return platforms;
+}
+
+bool displayAvailable(const QStringList &platforms)
+{
+    for (const QString &platform : platforms) {
+        if (platform == QLatin1String("xcb")) {
+            if (xcbConnects())
+                return true;
+        } else if (platform.startsWith(QLatin1String("wayland"))) {
+            if (waylandConnects())
+                return true;
+        } else {
+            return true;
+        }
+    }
+    return false;
+}

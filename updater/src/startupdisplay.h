@@ -1,0 +1,23 @@
+// Whether the windowing platform Qt is about to load can open a display. Qt itself aborts the
+// process (signal 6) when it cannot, so the updater asks first and fails with a readable line.
+#ifndef UPDATER_SRC_STARTUPDISPLAY_H
+#define UPDATER_SRC_STARTUPDISPLAY_H
+
+#include <QString>
+#include <QStringList>
+
+// The line written when no display can be opened.
+extern const char NoDisplayMessage[];
+
+// The platforms Qt would try, in order: the value of "-platform NAME" among the arguments, else
+// QT_QPA_PLATFORM, else "xcb"; a value may list several, separated by ';'. Plugin options after
+// ':' are dropped.
+QStringList requestedPlatforms(const QStringList &arguments);
+
+// True when one of the platforms can start: "xcb" when the X server named by DISPLAY accepts a
+// connection, "wayland" when the compositor's socket (WAYLAND_DISPLAY, default "wayland-0", under
+// XDG_RUNTIME_DIR) accepts one; every other platform (offscreen, minimal, vnc, linuxfb, ...)
+// needs no display and counts as able to start.
+bool displayAvailable(const QStringList &platforms);
+
+#endif // UPDATER_SRC_STARTUPDISPLAY_H
