@@ -6,6 +6,7 @@
 #include "startupfont.h"
 #include "updaterapp.h"
 #include "updaterlog.h"
+#include "updatertranslations.h"
 
 int main(int argc, char *argv[])
 {
@@ -24,6 +25,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     QApplication::setFont(startupFontForIssue(readIssueText()));
+    installTranslations();
 
     int exitCode = 0;
     {
