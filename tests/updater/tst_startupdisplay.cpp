@@ -6,6 +6,7 @@
 
 #include "startupdisplay.h"
 #include "testenv.h"
+#include "xvfbserver.h"
 
 namespace {
 // Sets an environment variable (or removes it, for a null value) while it lives.
@@ -44,36 +45,6 @@ QByteArray absentDisplay()
         ++n;
     return ":" + QByteArray::number(n);
 }
-
-// A private Xvfb server; name() is empty when it could not be started.
-class Xvfb
-{
-public:
-    Xvfb()
-    {
-        m_process.setProgram("Xvfb");
-        // -displayfd writes the chosen display number to the given descriptor: here stdout.
-        m_process.setArguments({"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-        m_process.start();
-        if (!m_process.waitForStarted(10000))
-            return;
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
-        }
-        const QByteArray number = m_process.readLine().trimmed();
-        if (!number.isEmpty())
-            m_name = ":" + number;
-    }
-    ~Xvfb()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(10000);
-    }
-    QByteArray name() const { return m_name; }
-
-private:
-    QProcess m_process;
-    QByteArray m_name;
-};
 
 // Runs the updater with a changed environment; returns (exit code, standard error).
 QPair<int, QByteArray> runUpdater(const QMap<QString, QString> &set, const QStringList &unset,
@@ -179,7 +150,7 @@ void TestStartupDisplay::availability()
 
 void TestStartupDisplay::xcbWithARealServer()
 {
-    Xvfb server;
+    XvfbServer server;
     if (server.name().isEmpty())
         QSKIP("Xvfb could not be started");
     EnvGuard x("DISPLAY", server.name());

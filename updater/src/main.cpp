@@ -23,6 +23,7 @@ int main(int argc, char *argv[])
         UpdaterLog::reportToUser(QLatin1String(NoDisplayMessage));
         return 1;
     }
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QApplication::setFont(startupFontForIssue(readIssueText()));
     installTranslations();

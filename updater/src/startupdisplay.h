@@ -20,4 +20,11 @@ QStringList requestedPlatforms(const QStringList &arguments);
 // needs no display and counts as able to start.
 bool displayAvailable(const QStringList &platforms);
 
+// Lets Qt scale the whole interface by the screen's factor (from Xft.dpi, QT_FONT_DPI,
+// QT_SCALE_FACTOR or QT_SCREEN_SCALE_FACTORS), so the fixed window sizes, the margins, the images
+// and the 12-pixel font all grow together: sizes are then device-independent pixels. Without it
+// a DPI of 192 doubles only what is measured in points (icons, margins) while pixel-sized text
+// stays small. Requires: called before the QApplication is made.
+void enableHighDpiScaling();
+
 #endif // UPDATER_SRC_STARTUPDISPLAY_H
