@@ -82,24 +82,31 @@ void TestStartupDisplay::requested_data()
     QTest::addColumn<QByteArray>("environment");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("xDisplay");
 
     const QStringList none{"zandro-updater"};
-    QTest::newRow("nothing set") << QByteArray() << none << QStringList{"xcb"};
-    QTest::newRow("empty variable") << QByteArray("") << none << QStringList{"xcb"};
-    QTest::newRow("variable") << QByteArray("offscreen") << none << QStringList{"offscreen"};
+    QTest::newRow("nothing set") << QByteArray() << none << QStringList{"xcb"} << QString();
+    QTest::newRow("empty variable") << QByteArray("") << none << QStringList{"xcb"} << QString();
+    QTest::newRow("variable") << QByteArray("offscreen") << none << QStringList{"offscreen"}
+                              << QString();
     QTest::newRow("options dropped") << QByteArray("vnc:size=800x600") << none
-                                     << QStringList{"vnc"};
+                                     << QStringList{"vnc"} << QString();
     QTest::newRow("fallback list") << QByteArray("wayland;xcb") << none
-                                   << QStringList{"wayland", "xcb"};
+                                   << QStringList{"wayland", "xcb"} << QString();
     QTest::newRow("argument wins") << QByteArray("xcb")
                                    << QStringList{"zandro-updater", "-platform", "minimal"}
-                                   << QStringList{"minimal"};
+                                   << QStringList{"minimal"} << QString();
     QTest::newRow("double-dash argument")
         << QByteArray() << QStringList{"zandro-updater", "--platform", "offscreen"}
-        << QStringList{"offscreen"};
+        << QStringList{"offscreen"} << QString();
     QTest::newRow("argument without value") << QByteArray("offscreen")
                                             << QStringList{"zandro-updater", "-platform"}
-                                            << QStringList{"offscreen"};
+                                            << QStringList{"offscreen"} << QString();
+    QTest::newRow("display argument")
+        << QByteArray() << QStringList{"zandro-updater", "-display", ":7", "--display", ":8"}
+        << QStringList{"xcb"} << ":8";
+    QTest::newRow("program name is no argument") << QByteArray() << QStringList{"-display", ":7"}
+                                                 << QStringList{"xcb"} << QString();
 }
 
 void TestStartupDisplay::requested()
@@ -107,9 +114,11 @@ void TestStartupDisplay::requested()
     QFETCH(QByteArray, environment);
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, expected);
+    QFETCH(QString, xDisplay);
 
     EnvGuard platform("QT_QPA_PLATFORM", environment);
     QCOMPARE(requestedPlatforms(arguments), expected);
+    QCOMPARE(requestedXDisplay(arguments), xDisplay);
 }
 
 void TestStartupDisplay::availability_data()
@@ -153,8 +162,14 @@ void TestStartupDisplay::xcbWithARealServer()
     XvfbServer server;
     if (server.name().isEmpty())
         QSKIP("Xvfb could not be started");
-    EnvGuard x("DISPLAY", server.name());
-    QVERIFY(displayAvailable({"xcb"}));
+    {
+        EnvGuard x("DISPLAY", server.name());
+        QVERIFY(displayAvailable({"xcb"}));
+        // A display named on the command line is the one Qt would open.
+        QVERIFY(!displayAvailable({"xcb"}, QString::fromLatin1(absentDisplay())));
+    }
+    EnvGuard x("DISPLAY", QByteArray());
+    QVERIFY(displayAvailable({"xcb"}, QString::fromLatin1(server.name())));
 }
 
 void TestStartupDisplay::programWithoutDisplay_data()

@@ -19,7 +19,7 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!displayAvailable(requestedPlatforms(arguments))) {
+    if (!displayAvailable(requestedPlatforms(arguments), requestedXDisplay(arguments))) {
         UpdaterLog::reportToUser(QLatin1String(NoDisplayMessage));
         return 1;
     }

@@ -14,10 +14,12 @@
 const char NoDisplayMessage[] = "no display: zandro-updater needs a graphical session";
 
 namespace {
-bool xcbConnects()
+bool xcbConnects(const QString &display)
 {
     // Opens and drops a connection of its own: the only sure test of DISPLAY and the X authority.
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const QByteArray name = display.toLocal8Bit();
+    xcb_connection_t *connection =
+        xcb_connect(display.isEmpty() ? nullptr : name.constData(), nullptr);
     const bool ok = connection && xcb_connection_has_error(connection) == 0;
     if (connection)
         xcb_disconnect(connection);
@@ -48,15 +50,27 @@ bool waylandConnects()
     ::close(fd);
     return ok;
 }
-} // namespace
 
-QStringList requestedPlatforms(const QStringList &arguments)
+// The value after the last "-name" or "--name" among the arguments (the program's name aside).
+QString argumentValue(const QStringList &arguments, const QString &name)
 {
     QString value;
     for (int i = 1; i + 1 < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("-platform") || arguments[i] == QLatin1String("--platform"))
+        if (arguments[i] == QLatin1Char('-') + name || arguments[i] == QLatin1String("--") + name)
             value = arguments[i + 1];
     }
+    return value;
+}
+} // namespace
+
+QString requestedXDisplay(const QStringList &arguments)
+{
+    return argumentValue(arguments, QStringLiteral("display"));
+}
+
+QStringList requestedPlatforms(const QStringList &arguments)
+{
+    QString value = argumentValue(arguments, QStringLiteral("platform"));
     if (value.isEmpty())
         value = qEnvironmentVariable("QT_QPA_PLATFORM");
     if (value.isEmpty())
@@ -67,11 +81,11 @@ QStringList requestedPlatforms(const QStringList &arguments)
     return platforms;
 }
 
-bool displayAvailable(const QStringList &platforms)
+bool displayAvailable(const QStringList &platforms, const QString &xDisplay)
 {
     for (const QString &platform : platforms) {
         if (platform == QLatin1String("xcb")) {
-            if (xcbConnects())
+            if (xcbConnects(xDisplay))
                 return true;
         } else if (platform.startsWith(QLatin1String("wayland"))) {
             if (waylandConnects())

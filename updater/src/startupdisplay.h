@@ -14,11 +14,15 @@ extern const char NoDisplayMessage[];
 // ':' are dropped.
 QStringList requestedPlatforms(const QStringList &arguments);
 
-// True when one of the platforms can start: "xcb" when the X server named by DISPLAY accepts a
-// connection, "wayland" when the compositor's socket (WAYLAND_DISPLAY, default "wayland-0", under
+// The X display named by "-display NAME" among the arguments, which Qt prefers to DISPLAY; empty
+// when there is none.
+QString requestedXDisplay(const QStringList &arguments);
+
+// True when one of the platforms can start: "xcb" when the X server named by xDisplay (when not
+// empty) or else by DISPLAY accepts a connection, "wayland" when the compositor's socket (WAYLAND_DISPLAY, default "wayland-0", under
 // XDG_RUNTIME_DIR) accepts one; every other platform (offscreen, minimal, vnc, linuxfb, ...)
 // needs no display and counts as able to start.
-bool displayAvailable(const QStringList &platforms);
+bool displayAvailable(const QStringList &platforms, const QString &xDisplay = QString());
 
 // Lets Qt scale the whole interface by the screen's factor (from Xft.dpi, QT_FONT_DPI,
 // QT_SCALE_FACTOR or QT_SCREEN_SCALE_FACTORS), so the fixed window sizes, the margins, the images
