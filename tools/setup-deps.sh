@@ -2,9 +2,9 @@
 # running apt-get only when one is missing.
 UPDATER_PACKAGES=(
     cmake ninja-build g++ make pkg-config python3 xz-utils lzma-alone
-    qtbase5-dev qtbase5-dev-tools libqt5network5
+    qtbase5-dev qtbase5-dev-tools libqt5network5 libxcb1-dev qttools5-dev qttools5-dev-tools
     libgtest-dev libgmock-dev liblzma-dev libbenchmark-dev
-    xvfb xauth xdotool x11-utils nginx-light curl
+    xvfb xauth xdotool x11-utils nginx-light curl fonts-wqy-microhei
     libxml2-dev libexpat1-dev
     libsodium-dev minisign openssl
     valgrind

@@ -3,10 +3,14 @@
 # window manager so that the title bars and icons show: the checking dialog (against a
 # catalogue server that never answers), the question of an interactive pass, and the download
 # window of an automatic pass, a third of the way through its package. Needs xvfb-run, openbox and ImageMagick's import.
-#   tools/take-screenshots.sh BUILD_DIR OUT_DIR
+# With a LOCALE (de_DE, zh_CN, ...) the updater runs under that locale and the files are named
+# window-*-LOCALE.png; without one it runs in English (en_US).
+#   tools/take-screenshots.sh BUILD_DIR OUT_DIR [LOCALE]
 set -euo pipefail
 build=$(realpath "${1:-build}")
 out=$(realpath -m "${2:-docs}")
+locale=${3:-}
+suffix=${locale:+-$locale}
 mkdir -p "$out"
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -59,16 +63,17 @@ while [ ! -s "$work/ports" ]; do sleep 0.1; done
 read -r reply_port silent_port <"$work/ports"
 
 shot() { # name param host crop-geometry
-    local name=$1 param=$2 host=$3
-    export XDG_CONFIG_HOME="$work/config-$name" TMPDIR="$work/tmp-$name"
+    local name=$1$suffix param=$2 host=$3
+    export XDG_CONFIG_HOME="$work/config-$name" TMPDIR="$work/tmp-$name" XDG_STATE_HOME="$work/state-$name"
     mkdir -p "$XDG_CONFIG_HOME/Zandro Software" "$TMPDIR"
     printf '[General]\nQuillet_UpdateParam="%s"\n' "${param//\"/\\\"}" \
         >"$XDG_CONFIG_HOME/Zandro Software/Zandro Reader.conf"
     xvfb-run -a -s "-screen 0 1024x640x24" bash -c '
         openbox & sleep 1
-        ZANDRO_CATALOGUE_HOST="$1" "$2/zandro-updater" >/dev/null 2>&1 & sleep 3
+        env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="$4.UTF-8" ZANDRO_CATALOGUE_HOST="$1" \
+            "$2/zandro-updater" >/dev/null 2>&1 & sleep 3
         import -window root "$3"
-        kill %2 %1 2>/dev/null || true' _ "$host" "$build" "$work/$name.png"
+        kill %2 %1 2>/dev/null || true' _ "$host" "$build" "$work/$name.png" "${locale:-en_US}"
     convert "$work/$name.png" -trim +repage -bordercolor white -border 8 "$out/$name.png"
 }
 

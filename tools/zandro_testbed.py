@@ -204,6 +204,8 @@ class Session:
         self.base = tempfile.mkdtemp(prefix=prefix)
         self.config = os.path.join(self.base, "config")
         self.tmp = os.path.join(self.base, "tmp")
+        # The updater's log file lands under here, never in the user's own state folder.
+        self.state = os.path.join(self.base, "state")
         self.install = os.path.join(self.base, "install dir")  # a blank on purpose
         self.www = os.path.join(self.base, "www")
         self.cache = os.path.join(self.base, "cache")

@@ -29,6 +29,7 @@ QString TestEnv::isolate()
         g_root = new QTemporaryDir(QDir::tempPath() + QLatin1String("/zandro-test-XXXXXX"));
         QDir(g_root->path()).mkpath(QLatin1String("tmp"));
         QDir(g_root->path()).mkpath(QLatin1String("config"));
+        QDir(g_root->path()).mkpath(QLatin1String("state"));
         qputenv("TMPDIR", QFile::encodeName(g_root->path() + QLatin1String("/tmp")));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(g_root->path() + QLatin1String("/config")));
         // The per-user fallback working folder and the log file stay inside the test too.

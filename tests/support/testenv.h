@@ -9,8 +9,9 @@
 #include <QtTest>
 
 namespace TestEnv {
-// Points TMPDIR and XDG_CONFIG_HOME at a fresh private folder, before any settings or temp-path
-// use, so the tests never touch the user's own files. Returns that folder.
+// Points TMPDIR, XDG_CONFIG_HOME and XDG_STATE_HOME at a fresh private folder, before any
+// settings, temp-path or log use, so the tests never touch the user's own files. Returns that
+// folder.
 QString isolate();
 // The private folder made by isolate().
 QString root();

@@ -4,6 +4,8 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextEdit>
 
 #include <functional>
 
@@ -34,6 +36,52 @@ int runModal(DlgMessage &dialog, const Action &action)
     });
     return dialog.exec();
 }
+
+// The details dialog as shown: sizes, order top to bottom, and the notes as plain text.
+void checkDetails(DlgMessage &d, const QString &notes, const QString &size, bool scrolls)
+{
+    QLabel *question = d.findChild<QLabel *>("label");
+    auto *sizeLabel = d.findChild<QLabel *>("sizeLabel");
+    auto *notesEdit = d.findChild<QTextEdit *>("notesEdit");
+    QWidget *buttons = buttonBox(d);
+    QCOMPARE(sizeLabel != nullptr, !size.isEmpty());
+    QCOMPARE(notesEdit != nullptr, !notes.isEmpty());
+    // The window stays fixed: 398 wide, and exactly today's height without details.
+    QCOMPARE(d.width(), 398);
+    QCOMPARE(d.minimumSize(), d.maximumSize());
+    if (notes.isEmpty() && size.isEmpty()) {
+        QCOMPARE(d.size(), QSize(398, 125));
+        QCOMPARE(question->minimumSize(), QSize(380, 75));
+    } else {
+        QVERIFY(d.height() >= 125);
+    }
+    QVERIFY(question->heightForWidth(question->width()) <= question->height());
+
+    // Top to bottom: question, size, notes, buttons, all inside the window.
+    int top = question->geometry().bottom();
+    if (sizeLabel) {
+        QCOMPARE(sizeLabel->text(), "Download size: " + size);
+        QCOMPARE(sizeLabel->textFormat(), Qt::PlainText);
+        QVERIFY(sizeLabel->y() > top);
+        QVERIFY(sizeLabel->sizeHint().width() <= sizeLabel->width());
+        top = sizeLabel->geometry().bottom();
+    }
+    if (notesEdit) {
+        QVERIFY(notesEdit->y() > top);
+        QVERIFY(notesEdit->isReadOnly());
+        // Shown as typed: markup is never rendered.
+        QCOMPARE(notesEdit->toPlainText(), notes);
+        QCOMPARE(notesEdit->horizontalScrollBar()->maximum(), 0);
+        QCOMPARE(notesEdit->verticalScrollBar()->maximum() > 0, scrolls);
+        top = notesEdit->geometry().bottom();
+    }
+    if (sizeLabel || notesEdit) {
+        QVERIFY(buttons->y() > top);
+        QVERIFY(d.rect().contains(buttons->geometry()));
+    }
+    // Long notes scroll inside a window that stays well within a small screen.
+    QVERIFY(d.height() < 480);
+}
 } // namespace
 
 Q_DECLARE_METATYPE(Action)
@@ -47,6 +95,10 @@ private slots:
     void okOnly();
     void okButtonText();
     void longTextWrapsInsideFixedSize();
+    void details_data();
+    void details();
+    void sizeInMegabytes_data();
+    void sizeInMegabytes();
 };
 
 void TestDlgMessage::closing_data()
@@ -122,6 +174,70 @@ void TestDlgMessage::longTextWrapsInsideFixedSize()
     QVERIFY(metrics.horizontalAdvance(text) > label->width());
     QVERIFY(label->heightForWidth(label->width()) <= label->height());
     QVERIFY(label->geometry().right() < dialog.width());
+}
+
+void TestDlgMessage::details_data()
+{
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<bool>("scrolls");
+
+    const QString notes = "Faster page rendering, a new comment panel and fixes for printing.";
+    QString longNotes;
+    for (int i = 1; i <= 60; ++i)
+        longNotes += QString("%1. Fixed a fault in the page cache that showed up on scroll.\n").arg(i);
+    QTest::newRow("none") << QString() << QString() << false;
+    QTest::newRow("size only") << QString() << "45.98 MB" << false;
+    QTest::newRow("notes only") << notes << QString() << false;
+    QTest::newRow("notes and size") << notes << "45.98 MB" << false;
+    QTest::newRow("very long notes") << longNotes << "45.98 MB" << true;
+    QTest::newRow("markup") << "<b>Bold</b> &amp; <a href=\"http://x\">link</a><br><img src=x>"
+                            << "<i>1</i> MB" << false;
+    QTest::newRow("unbroken word") << QString(120, QChar('w')) << QString() << false;
+}
+
+void TestDlgMessage::details()
+{
+    QFETCH(QString, notes);
+    QFETCH(QString, size);
+    QFETCH(bool, scrolls);
+
+    DlgMessage dialog(nullptr);
+    dialog.setInformation("A new version (9.2.0.1) of Zandro Reader is available. Do you want "
+                          "to download it?");
+    dialog.setDetails(notes, size);
+    runModal(dialog, [&](DlgMessage &d) {
+        checkDetails(d, notes, size, scrolls);
+        click(d, QDialogButtonBox::Ok);
+    });
+    QVERIFY(dialog.accepted);
+}
+
+void TestDlgMessage::sizeInMegabytes_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("catalogue form") << "48213504B" << "45.98 MB";
+    QTest::newRow("one MiB") << "1048576B" << "1.00 MB";
+    QTest::newRow("text after B") << "2097152Bytes" << "2.00 MB";
+    QTest::newRow("no B") << "1048576" << "1.00 MB";
+    QTest::newRow("above 4 GiB") << "6442450944B" << "6144.00 MB";
+    QTest::newRow("largest 64-bit") << "9223372036854775807B" << "8796093022208.00 MB";
+    QTest::newRow("past 64 bits") << "9223372036854775808B" << "";
+    QTest::newRow("zero") << "0B" << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("B alone") << "B" << "";
+    QTest::newRow("sign") << "-5B" << "";
+    QTest::newRow("blank") << " 5B" << "";
+    QTest::newRow("other unit") << "46MB" << "";
+}
+
+void TestDlgMessage::sizeInMegabytes()
+{
+    QFETCH(QString, size);
+    QFETCH(QString, expected);
+    QCOMPARE(DlgMessage::sizeInMegabytes(size), expected);
 }
 
 ZANDRO_TEST_MAIN(TestDlgMessage)

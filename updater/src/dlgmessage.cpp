@@ -1,14 +1,27 @@
 #include "dlgmessage.h"
 
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QVBoxLayout>
 
 #include "ui_dlgmessage.h"
 
-DlgMessage::DlgMessage(QWidget *parent) : QDialog(parent), accepted(false), ui(new Ui_DlgMessage)
+namespace {
+const int kWidth = 398;
+const int kHeight = 125;
+// The notes scroll rather than make the window taller than this many lines of text.
+const int kMaxNoteLines = 12;
+} // namespace
+
+DlgMessage::DlgMessage(QWidget *parent)
+    : QDialog(parent), accepted(false), ui(new Ui_DlgMessage), sizeLabel(nullptr),
+      notesLabel(nullptr), notesEdit(nullptr)
 {
     ui->setupUi(this);
-    setFixedSize(398, 125);
+    setFixedSize(kWidth, kHeight);
     // A title bar with a close button only: no minimise, maximise or context-help button.
     setWindowFlags(Qt::WindowCloseButtonHint);
 }
@@ -32,6 +45,73 @@ void DlgMessage::setOkButtonText(const QString &text)
 void DlgMessage::setStandardButtonsOk()
 {
     ui->buttonBox->setStandardButtons(QDialogButtonBox::Ok);
+}
+
+void DlgMessage::setDetails(const QString &notes, const QString &sizeText)
+{
+    if (notes.isEmpty() && sizeText.isEmpty())
+        return;
+    auto *column = static_cast<QVBoxLayout *>(layout());
+    int row = column->indexOf(ui->label) + 1;
+    // The question's reserved height only filled the empty space of the fixed window.
+    ui->label->setMinimumHeight(0);
+    if (!sizeText.isEmpty()) {
+        sizeLabel = new QLabel(tr("Download size: %1").arg(sizeText), this);
+        sizeLabel->setObjectName(QStringLiteral("sizeLabel"));
+        sizeLabel->setTextFormat(Qt::PlainText);
+        column->insertWidget(row++, sizeLabel);
+    }
+    if (!notes.isEmpty()) {
+        notesLabel = new QLabel(tr("Release notes:"), this);
+        notesLabel->setObjectName(QStringLiteral("notesLabel"));
+        column->insertWidget(row++, notesLabel);
+        notesEdit = new QTextEdit(this);
+        notesEdit->setObjectName(QStringLiteral("notesEdit"));
+        notesEdit->setReadOnly(true);
+        notesEdit->setAcceptRichText(false);
+        notesEdit->setLineWrapMode(QTextEdit::WidgetWidth);
+        // A long unbroken word (a link, a path) wraps too: the area never scrolls sideways.
+        notesEdit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        notesEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        notesEdit->setPlainText(notes);
+        column->insertWidget(row++, notesEdit, 1);
+    }
+
+    const QMargins margins = column->contentsMargins();
+    if (notesEdit) {
+        // Tall enough for the notes wrapped at the width they will have, up to the line limit.
+        // The edit lays its own document out only once shown, so a copy is measured.
+        const int frame = 2 * notesEdit->frameWidth();
+        QTextDocument measure;
+        measure.setDefaultFont(notesEdit->font());
+        measure.setDefaultTextOption(notesEdit->document()->defaultTextOption());
+        measure.setDocumentMargin(notesEdit->document()->documentMargin());
+        measure.setPlainText(notes);
+        measure.setTextWidth(kWidth - margins.left() - margins.right() - frame);
+        const int needed = int(measure.size().height() + 0.99) + frame;
+        const int limit = notesEdit->fontMetrics().lineSpacing() * kMaxNoteLines + frame;
+        notesEdit->setFixedHeight(qMin(needed, limit));
+    }
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setFixedSize(kWidth, qMax(kHeight, heightForWidth(kWidth)));
+}
+
+QString DlgMessage::sizeInMegabytes(const QString &moduleSize)
+{
+    const int b = moduleSize.indexOf(QLatin1Char('B'));
+    const QString digits = b < 0 ? moduleSize : moduleSize.left(b);
+    if (digits.isEmpty())
+        return QString();
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return QString();
+    }
+    bool ok = false;
+    const qint64 bytes = digits.toLongLong(&ok);
+    if (!ok || bytes == 0)
+        return QString();
+    return tr("%1 MB").arg(QString::number(double(bytes) / 1024.0 / 1024.0, 'f', 2));
 }
 
 void DlgMessage::on_buttonBox_accepted()

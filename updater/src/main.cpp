@@ -2,8 +2,11 @@
 
 #include <signal.h>
 
+#include "startupdisplay.h"
 #include "startupfont.h"
 #include "updaterapp.h"
+#include "updaterlog.h"
+#include "updatertranslations.h"
 
 int main(int argc, char *argv[])
 {
@@ -12,10 +15,18 @@ int main(int argc, char *argv[])
     // Under a file-size limit a write past it would kill the process mid-download; ignored, the
     // write fails instead and the downloader drops the package it could not store.
     signal(SIGXFSZ, SIG_IGN);
-    qSetMessagePattern(QStringLiteral(
-        "%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} %{file}:%{line} %{function}: %{message}"));
+    UpdaterLog log;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!displayAvailable(requestedPlatforms(arguments), requestedXDisplay(arguments))) {
+        UpdaterLog::reportToUser(QLatin1String(NoDisplayMessage));
+        return 1;
+    }
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QApplication::setFont(startupFontForIssue(readIssueText()));
+    installTranslations();
 
     int exitCode = 0;
     {

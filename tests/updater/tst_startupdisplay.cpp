@@ -1,0 +1,224 @@
+// Starting without a display: which platform is asked for, whether it can open, and the real
+// program's one line and exit code instead of Qt's abort.
+#include <QtTest>
+
+#include <QProcess>
+
+#include "startupdisplay.h"
+#include "testenv.h"
+#include "xvfbserver.h"
+
+namespace {
+// Sets an environment variable (or removes it, for a null value) while it lives.
+class EnvGuard
+{
+public:
+    EnvGuard(const char *name, const QByteArray &value) : m_name(name), m_saved(qgetenv(name))
+    {
+        m_wasSet = qEnvironmentVariableIsSet(name);
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~EnvGuard()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_saved);
+        else
+            qunsetenv(m_name);
+    }
+    EnvGuard(const EnvGuard &) = delete;
+    EnvGuard &operator=(const EnvGuard &) = delete;
+
+private:
+    const char *m_name;
+    QByteArray m_saved;
+    bool m_wasSet;
+};
+
+// An X display name no server listens on.
+QByteArray absentDisplay()
+{
+    int n = 4000;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+        ++n;
+    return ":" + QByteArray::number(n);
+}
+
+// Runs the updater with a changed environment; returns (exit code, standard error).
+QPair<int, QByteArray> runUpdater(const QMap<QString, QString> &set, const QStringList &unset,
+                                  const QStringList &arguments = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : unset)
+        env.remove(name);
+    for (auto it = set.cbegin(); it != set.cend(); ++it)
+        env.insert(it.key(), it.value());
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(UPDATER_BINARY), arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return {-1, process.readAllStandardError()};
+    return {process.exitCode(), process.readAllStandardError()};
+}
+} // namespace
+
+class TestStartupDisplay : public QObject
+{
+    Q_OBJECT
+private slots:
+    void requested_data();
+    void requested();
+    void availability_data();
+    void availability();
+    void xcbWithARealServer();
+    void programWithoutDisplay_data();
+    void programWithoutDisplay();
+};
+
+void TestStartupDisplay::requested_data()
+{
+    QTest::addColumn<QByteArray>("environment");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("xDisplay");
+
+    const QStringList none{"zandro-updater"};
+    QTest::newRow("nothing set") << QByteArray() << none << QStringList{"xcb"} << QString();
+    QTest::newRow("empty variable") << QByteArray("") << none << QStringList{"xcb"} << QString();
+    QTest::newRow("variable") << QByteArray("offscreen") << none << QStringList{"offscreen"}
+                              << QString();
+    QTest::newRow("options dropped") << QByteArray("vnc:size=800x600") << none
+                                     << QStringList{"vnc"} << QString();
+    QTest::newRow("fallback list") << QByteArray("wayland;xcb") << none
+                                   << QStringList{"wayland", "xcb"} << QString();
+    QTest::newRow("argument wins") << QByteArray("xcb")
+                                   << QStringList{"zandro-updater", "-platform", "minimal"}
+                                   << QStringList{"minimal"} << QString();
+    QTest::newRow("double-dash argument")
+        << QByteArray() << QStringList{"zandro-updater", "--platform", "offscreen"}
+        << QStringList{"offscreen"} << QString();
+    QTest::newRow("argument without value") << QByteArray("offscreen")
+                                            << QStringList{"zandro-updater", "-platform"}
+                                            << QStringList{"offscreen"} << QString();
+    QTest::newRow("display argument")
+        << QByteArray() << QStringList{"zandro-updater", "-display", ":7", "--display", ":8"}
+        << QStringList{"xcb"} << ":8";
+    QTest::newRow("program name is no argument") << QByteArray() << QStringList{"-display", ":7"}
+                                                 << QStringList{"xcb"} << QString();
+}
+
+void TestStartupDisplay::requested()
+{
+    QFETCH(QByteArray, environment);
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, xDisplay);
+
+    EnvGuard platform("QT_QPA_PLATFORM", environment);
+    QCOMPARE(requestedPlatforms(arguments), expected);
+    QCOMPARE(requestedXDisplay(arguments), xDisplay);
+}
+
+void TestStartupDisplay::availability_data()
+{
+    QTest::addColumn<QStringList>("platforms");
+    QTest::addColumn<QByteArray>("display");
+    QTest::addColumn<QByteArray>("wayland");
+    QTest::addColumn<bool>("available");
+
+    const QByteArray unset;
+    const QByteArray absent = absentDisplay();
+    QTest::newRow("xcb, no DISPLAY") << QStringList{"xcb"} << unset << unset << false;
+    QTest::newRow("xcb, empty DISPLAY") << QStringList{"xcb"} << QByteArray("") << unset << false;
+    QTest::newRow("xcb, absent server") << QStringList{"xcb"} << absent << unset << false;
+    QTest::newRow("xcb, malformed DISPLAY") << QStringList{"xcb"} << QByteArray("nonsense")
+                                            << unset << false;
+    QTest::newRow("wayland, no socket") << QStringList{"wayland"} << unset
+                                        << QByteArray("wayland-zandro-absent") << false;
+    QTest::newRow("offscreen") << QStringList{"offscreen"} << unset << unset << true;
+    QTest::newRow("minimal") << QStringList{"minimal"} << unset << unset << true;
+    QTest::newRow("xcb falls back to offscreen") << QStringList{"xcb", "offscreen"} << absent
+                                                 << unset << true;
+    QTest::newRow("nothing to try") << QStringList{} << unset << unset << false;
+}
+
+void TestStartupDisplay::availability()
+{
+    QFETCH(QStringList, platforms);
+    QFETCH(QByteArray, display);
+    QFETCH(QByteArray, wayland);
+    QFETCH(bool, available);
+
+    EnvGuard x("DISPLAY", display);
+    EnvGuard w("WAYLAND_DISPLAY", wayland);
+    EnvGuard runtime("XDG_RUNTIME_DIR", TestEnv::root().toLocal8Bit());
+    QCOMPARE(displayAvailable(platforms), available);
+}
+
+void TestStartupDisplay::xcbWithARealServer()
+{
+    XvfbServer server;
+    if (server.name().isEmpty())
+        QSKIP("Xvfb could not be started");
+    {
+        EnvGuard x("DISPLAY", server.name());
+        QVERIFY(displayAvailable({"xcb"}));
+        // A display named on the command line is the one Qt would open.
+        QVERIFY(!displayAvailable({"xcb"}, QString::fromLatin1(absentDisplay())));
+    }
+    EnvGuard x("DISPLAY", QByteArray());
+    QVERIFY(displayAvailable({"xcb"}, QString::fromLatin1(server.name())));
+}
+
+void TestStartupDisplay::programWithoutDisplay_data()
+{
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("refused");
+
+    const QString absent = QString::fromLatin1(absentDisplay());
+    QTest::newRow("no DISPLAY") << QString() << QString() << QStringList() << true;
+    QTest::newRow("absent server") << absent << QString() << QStringList() << true;
+    QTest::newRow("absent server, debug hidden") << absent << QString("*.debug=false")
+                                                 << QStringList() << true;
+    // Nothing stored for the reader, so a program that starts ends at once with 0.
+    QTest::newRow("offscreen asked for") << QString() << QString()
+                                         << QStringList{"-platform", "offscreen"} << false;
+}
+
+void TestStartupDisplay::programWithoutDisplay()
+{
+    QFETCH(QString, display);
+    QFETCH(QString, rules);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, refused);
+
+    const QString state = TestEnv::root() + "/state-" + QTest::currentDataTag();
+    QMap<QString, QString> set{{"XDG_STATE_HOME", state}};
+    QStringList unset{"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
+    if (display.isNull())
+        unset << "DISPLAY";
+    else
+        set.insert("DISPLAY", display);
+    if (!rules.isNull())
+        set.insert("QT_LOGGING_RULES", rules);
+
+    const QPair<int, QByteArray> result = runUpdater(set, unset, arguments);
+    if (!refused) {
+        QCOMPARE(result.first, 0);
+        QVERIFY2(!result.second.contains("no display"), result.second.constData());
+        return;
+    }
+    QCOMPARE(result.first, 1);
+    QCOMPARE(result.second, QByteArray("no display: zandro-updater needs a graphical session\n"));
+    const QByteArray log = TestEnv::readFile(state + "/zandro-updater/updater.log");
+    QCOMPARE(log.count('\n'), 1);
+    QVERIFY2(log.endsWith(" main: no display: zandro-updater needs a graphical session\n"),
+             log.constData());
+}
+
+ZANDRO_TEST_MAIN(TestStartupDisplay)
+#include "tst_startupdisplay.moc"

@@ -1,0 +1,113 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en">
+<context>
+    <name>DlgDownload</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>主窗口</translation>
+    </message>
+    <message>
+        <source>Time Remaining: 31 seconds ( 0.16/1.56 MB)</source>
+        <translation>剩余时间：31 秒（0.16/1.56 MB）</translation>
+    </message>
+    <message>
+        <source>Description:</source>
+        <translation>说明：</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Zandro Updater</source>
+        <translation>Zandro 更新程序</translation>
+    </message>
+    <message>
+        <source>Download completed. Please close Zandro Reader when you complete your job, and click &quot;Install&quot;.</source>
+        <translation>下载完成。请在完成手头工作后关闭 Zandro Reader，然后单击“安装”。</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>安装</translation>
+    </message>
+</context>
+<context>
+    <name>DlgMessage</name>
+    <message>
+        <source>Zandro Updater</source>
+        <translation>Zandro 更新程序</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Download size: %1</source>
+        <translation>下载大小：%1</translation>
+    </message>
+    <message>
+        <source>Release notes:</source>
+        <translation>版本说明：</translation>
+    </message>
+    <message>
+        <source>%1 MB</source>
+        <translation>%1 MB</translation>
+    </message>
+</context>
+<context>
+    <name>DlgUpdateChecking</name>
+    <message>
+        <source>Zandro Updater</source>
+        <translation>Zandro 更新程序</translation>
+    </message>
+    <message>
+        <source>Checking for Updates...</source>
+        <translation>正在检查更新...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>QGnomeTheme</name>
+    <message>
+        <source>&amp;OK</source>
+        <translation>确定(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>取消(&amp;C)</translation>
+    </message>
+</context>
+<context>
+    <name>QHttpDownLoadS</name>
+    <message>
+        <source>Time Remaining: %1 seconds ( %2/%3 MB)</source>
+        <translation>剩余时间：%1 秒（%2/%3 MB）</translation>
+    </message>
+</context>
+<context>
+    <name>QPlatformTheme</name>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>UpdaterApp</name>
+    <message>
+        <source>Zandro Reader is already up to date.</source>
+        <translation>Zandro Reader 已是最新版本。</translation>
+    </message>
+    <message>
+        <source>A new version (%1) of Zandro Reader is available. Do you want to download it?</source>
+        <translation>Zandro Reader 有新版本（%1）可用。是否立即下载？</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,104 @@
+#include "startupdisplay.h"
+
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <xcb/xcb.h>
+
+const char NoDisplayMessage[] = "no display: zandro-updater needs a graphical session";
+
+namespace {
+bool xcbConnects(const QString &display)
+{
+    // Opens and drops a connection of its own: the only sure test of DISPLAY and the X authority.
+    const QByteArray name = display.toLocal8Bit();
+    xcb_connection_t *connection =
+        xcb_connect(display.isEmpty() ? nullptr : name.constData(), nullptr);
+    const bool ok = connection && xcb_connection_has_error(connection) == 0;
+    if (connection)
+        xcb_disconnect(connection);
+    return ok;
+}
+
+bool waylandConnects()
+{
+    QString name = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (name.isEmpty())
+        name = QStringLiteral("wayland-0");
+    if (!QDir::isAbsolutePath(name)) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty())
+            return false;
+        name = runtime + QLatin1Char('/') + name;
+    }
+    const QByteArray path = QFile::encodeName(name);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof(address.sun_path))
+        return false;
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The value after the last "-name" or "--name" among the arguments (the program's name aside).
+QString argumentValue(const QStringList &arguments, const QString &name)
+{
+    QString value;
+    for (int i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1Char('-') + name || arguments[i] == QLatin1String("--") + name)
+            value = arguments[i + 1];
+    }
+    return value;
+}
+} // namespace
+
+QString requestedXDisplay(const QStringList &arguments)
+{
+    return argumentValue(arguments, QStringLiteral("display"));
+}
+
+QStringList requestedPlatforms(const QStringList &arguments)
+{
+    QString value = argumentValue(arguments, QStringLiteral("platform"));
+    if (value.isEmpty())
+        value = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (value.isEmpty())
+        value = QStringLiteral("xcb");
+    QStringList platforms;
+    for (const QString &entry : value.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        platforms << entry.section(QLatin1Char(':'), 0, 0);
+    return platforms;
+}
+
+bool displayAvailable(const QStringList &platforms, const QString &xDisplay)
+{
+    for (const QString &platform : platforms) {
+        if (platform == QLatin1String("xcb")) {
+            if (xcbConnects(xDisplay))
+                return true;
+        } else if (platform.startsWith(QLatin1String("wayland"))) {
+            if (waylandConnects())
+                return true;
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
+void enableHighDpiScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+}
