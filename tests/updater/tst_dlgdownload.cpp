@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "dlgdownload.h"
+#include "commandline.h"
 #include "dlgmessage.h"
 #include "httpserver.h"
 #include "testenv.h"
@@ -218,6 +219,8 @@ private slots:
     void packageNameRefused();
     void sharedFolderRefused_data();
     void sharedFolderRefused();
+    void confirmationsAndSummary_data();
+    void confirmationsAndSummary();
     void finishStops_data();
     void finishStops();
 
@@ -502,7 +505,9 @@ void TestDlgDownload::passInstallsFirstModuleThenTakesTheShortcut()
     const QStringList installed{"1|" + unpacked + "reader.bin|reader 9.2",
                                 "1|" + unpacked + "read me.txt|notes 9.2"};
     QCOMPARE(installerCalls(m_install), installed);
-    QCOMPARE(answerer->texts, (QStringList{kConfirmation, kConfirmation}));
+    QCOMPARE(answerer->texts,
+             (QStringList{QString(kConfirmation) + "\n\nInstall 1 of 2: reader.bin",
+                          QString(kConfirmation) + "\n\nInstall 2 of 2: read me.txt"}));
     answerer.reset();
     QCOMPARE(log.count("Begin to download:"), 1);
     QCOMPARE(log.count("excute shell:"), 2);
@@ -732,6 +737,59 @@ void TestDlgDownload::sharedFolderRefused()
     QCOMPARE(QDir(planted).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{});
     if (folder == Folder::OtherOwner)
         QCOMPARE(QDir(path).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{});
+}
+
+void TestDlgDownload::confirmationsAndSummary_data()
+{
+    QTest::addColumn<QList<bool>>("answers"); // one per entry, then the closing message
+    QTest::addColumn<QByteArray>("failOn");   // the installer fails for this entry
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("closing");
+    QTest::newRow("all installed") << QList<bool>{true, true, true, true} << QByteArray() << false
+                                   << "The update of Zandro Reader 9.2.0.1 is complete. Installed: "
+                                      "a.txt, b.txt, c.txt.";
+    QTest::newRow("one declined") << QList<bool>{true, false, true, true} << QByteArray() << false
+                                  << "The update of Zandro Reader 9.2.0.1 is not complete. "
+                                     "Installed: a.txt, c.txt. Declined: b.txt.";
+    QTest::newRow("one declined, one failing")
+        << QList<bool>{false, true, true, true} << QByteArray("c.txt") << true
+        << "The installation of Zandro Reader 9.2.0.1 failed for: c.txt (installer exit code 3). "
+           "Installed: b.txt. Declined: a.txt.";
+}
+
+void TestDlgDownload::confirmationsAndSummary()
+{
+    QFETCH(QList<bool>, answers);
+    QFETCH(QByteArray, failOn);
+    QFETCH(bool, failed);
+    QFETCH(QString, closing);
+
+    QVERIFY(QDir().mkpath(downloadFolder()));
+    const QString package = downloadFolder() + "three.pkg";
+    QVERIFY(makePackage(package, {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}}));
+    if (!failOn.isEmpty())
+        QVERIFY(writeProgram(m_install + "/installUpdate",
+                             "#!/bin/sh\ncase \"$1\" in *" + failOn + ") exit 3;; esac\nexit 0\n"));
+
+    startServer();
+    UpdaterApp app;
+    app.commandLine->parserParam(R"(type:"Update List",updater:"Manual")");
+    DlgDownload *window = app.downloadWindow;
+    window->setSelectUpdates({module(kPackagePath, "9B")});
+    LogCapture log;
+    DialogAnswerer answerer(answers);
+    window->oneDownloadFinish(package);
+
+    // Each confirmation names its file and its place; one closing message follows.
+    QCOMPARE(answerer.texts.size(), 4);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(answerer.texts.at(i), QString(kConfirmation) +
+                                           QString("\n\nInstall %1 of 3: %2.txt").arg(i + 1).arg(QChar('a' + i)));
+    QCOMPARE(answerer.texts.at(3), closing);
+    QCOMPARE(answerer.hadCancel.at(3), false);
+    QCOMPARE(app.failed, failed);
+    QCOMPARE(log.count("update failed:"), failed ? 1 : 0);
+    QCOMPARE(log.count("update finished:"), failed ? 0 : 1);
 }
 
 void TestDlgDownload::finishStops_data()

@@ -485,8 +485,8 @@ void TestEnvironmentFaults::failingInstallerStillEndsThePass()
     QCOMPARE(log.count("excute result: 4"), 1);
     // Confirmed entries whose installer failed make the pass a failure, and it says which.
     QVERIFY(app.failed);
-    QCOMPARE(log.count("update failed: installation failed for first.bin (installer crashed), "
-                       "second.bin (installer exit code 4)"),
+    QCOMPARE(log.count("update failed: installation failed for first.bin (the installer crashed), "
+                       "second.bin (installer exit code 4); Installed: none. Declined: none."),
              1);
     const QString unpacked = QDir::tempPath() + "/ZandroQuillet/uncompress/";
     QCOMPARE(readFile(install + "/calls"),

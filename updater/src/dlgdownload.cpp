@@ -66,7 +66,7 @@ bool leavesFolder(const QString &name)
 
 DlgDownload::DlgDownload(UpdaterApp *updaterApp, QWidget *parent)
     : QMainWindow(parent), ui(new Ui_DlgDownload), downloader(nullptr), downloadedBytes(0),
-      app(updaterApp), installDeclined(false)
+      app(updaterApp), installDeclined(false), installIndex(0), installCount(0)
 {
     ui->setupUi(this);
     // Minimise and close only: the form is laid out for one size, so no maximise button.
@@ -137,7 +137,8 @@ void DlgDownload::downloadUpates()
         app->skipEventLoop = true;
         return;
     }
-    ui->descriptionEdit->setText(module->description);
+    // The catalogue's text is shown as it is, never read as markup.
+    ui->descriptionEdit->setPlainText(module->description);
     ui->timeRemainLabel->setText(QString());
 
     downloadedBytes = 0;
@@ -267,26 +268,57 @@ void DlgDownload::oneDownloadFinish(QString filePath)
                 QStringLiteral("package %1 lists no files to install").arg(filePath));
         return;
     }
+    QStringList installed;
+    QStringList declined;
     QStringList failures;
+    installCount = 0;
+    for (const _SetupInfo *entry : qAsConst(entries))
+        installCount += entry ? 1 : 0;
+    installIndex = 0;
     for (const _SetupInfo *entry : qAsConst(entries)) {
         if (!entry)
             continue;
+        ++installIndex;
         qDebug() << "excute shell:" << entry->setupFile << Qt::endl;
         const int result = installUpdates(entry->setupFile);
         qDebug() << "excute result:" << result << Qt::endl;
-        if (result != 0 && !installDeclined) {
-            const QString name = QFileInfo(entry->setupFile).fileName();
-            failures.append(result == -2 ? QStringLiteral("%1 (installer could not be started)").arg(name)
-                            : result == -1 ? QStringLiteral("%1 (installer crashed)").arg(name)
-                                           : QStringLiteral("%1 (installer exit code %2)").arg(name).arg(result));
-        }
+        const QString name = QFileInfo(entry->setupFile).fileName();
+        if (installDeclined)
+            declined.append(name);
+        else if (result == 0)
+            installed.append(name);
+        else if (result == -2)
+            failures.append(tr("%1 (the installer could not be started)").arg(name));
+        else if (result == -1)
+            failures.append(tr("%1 (the installer crashed)").arg(name));
+        else
+            failures.append(tr("%1 (installer exit code %2)").arg(name).arg(result));
     }
     qDeleteAll(entries);
+    installCount = installIndex = 0;
+
+    // One closing word on the whole update: what was installed, declined or failed.
+    const QString none = tr("none");
+    const QString summary = tr("Installed: %1. Declined: %2.")
+                                .arg(installed.isEmpty() ? none : installed.join(QLatin1String(", ")),
+                                     declined.isEmpty() ? none : declined.join(QLatin1String(", ")));
     if (!failures.isEmpty()) {
         const QString list = failures.join(QLatin1String(", "));
-        failRun(tr("The installation of %1 failed for: %2.").arg(moduleTitle(), list),
-                QStringLiteral("installation failed for %1").arg(list));
+        failRun(tr("The installation of %1 failed for: %2. %3").arg(moduleTitle(), list, summary),
+                QStringLiteral("installation failed for %1; %2").arg(list, summary));
         return;
+    }
+    const QString closing = declined.isEmpty()
+                                ? tr("The update of %1 is complete. Installed: %2.")
+                                      .arg(moduleTitle(), installed.join(QLatin1String(", ")))
+                                : tr("The update of %1 is not complete. %2").arg(moduleTitle(), summary);
+    qInfo().noquote() << "update finished:" << closing;
+    if (app->isInteractive()) {
+        DlgMessage message(nullptr);
+        message.setInformation(closing);
+        message.setStandardButtonsOk();
+        Comm::moveToDesktopCentre(&message);
+        message.exec();
     }
     close();
 }
@@ -351,8 +383,15 @@ void DlgDownload::ParseSetupInfo(QString folder, QVector<_SetupInfo *> &entries)
 int DlgDownload::installUpdates(QString setupFile)
 {
     DlgMessage message(nullptr);
-    message.setInformation(tr("Download completed. Please close Zandro Reader when you complete "
-                              "your job, and click \"Install\"."));
+    QString text = tr("Download completed. Please close Zandro Reader when you complete "
+                      "your job, and click \"Install\".");
+    // Which file, and how many are left: "Install 1 of 2: reader.conf".
+    if (installCount > 0)
+        text += QLatin1String("\n\n") + tr("Install %1 of %2: %3")
+                                           .arg(installIndex)
+                                           .arg(installCount)
+                                           .arg(QFileInfo(setupFile).fileName());
+    message.setInformation(text);
     message.setOkButtonText(tr("Install"));
     Comm::moveToDesktopCentre(&message);
     message.exec();

@@ -62,6 +62,9 @@ public:
     qint64 downloadedBytes;
     UpdaterApp *app;
     bool installDeclined; // the last installUpdates call was declined by the user
+    // The entry being installed and how many there are, for the confirmation; 0 outside a run.
+    int installIndex;
+    int installCount;
 
 private:
     // Ends the run as failed: reports it through the controller and closes the window.

@@ -106,19 +106,19 @@ DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t l
         got += std::size_t(n);
     }
     if (got != LzmaHeaderSize) {
-        qDebug() << "LZMA header cut short";
+        qWarning() << "LZMA header cut short";
         return DecodeResult::Failed;
     }
     const std::uint32_t dictionary = readLe32(header + 1);
     if (dictionary > MaxDictionary) {
-        qDebug() << "LZMA dictionary of" << dictionary << "bytes refused";
+        qWarning() << "LZMA dictionary of" << dictionary << "bytes refused";
         return DecodeResult::Failed;
     }
     const std::uint64_t declared = readLe64(header + 5);
     const bool sizeKnown = declared != UnknownSize;
     const std::uint64_t outSize = declared & 0xFFFFFFFFu;
     if (sizeKnown && (exact ? outSize != limit : outSize > limit)) {
-        qDebug() << "LZMA stream declares" << outSize << "bytes where" << limit << "are needed";
+        qWarning() << "LZMA stream declares" << outSize << "bytes where" << limit << "are needed";
         return DecodeResult::TooLong;
     }
     // The decoder is told the size that counts, so it stops exactly there.
@@ -134,7 +134,7 @@ DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t l
     lzma_stream strm = LZMA_STREAM_INIT;
     lzma_ret ret = lzma_alone_decoder(&strm, DecoderMemLimit);
     if (ret != LZMA_OK) {
-        qDebug() << "LZMA decoder cannot start:" << lzmaErrorText(ret);
+        qWarning() << "LZMA decoder cannot start:" << lzmaErrorText(ret);
         return DecodeResult::Failed;
     }
     const auto endDecoder = qScopeGuard([&strm] { lzma_end(&strm); });
@@ -151,7 +151,7 @@ DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t l
         if (strm.avail_in == 0 && action == LZMA_RUN) {
             const long long n = read(inBuffer.data(), inBuffer.size());
             if (n < 0) {
-                qDebug() << "cannot read the LZMA stream";
+                qWarning() << "cannot read the LZMA stream";
                 return DecodeResult::Failed;
             }
             if (n == 0)
@@ -163,11 +163,11 @@ DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t l
         if (strm.avail_out == 0 || ret == LZMA_STREAM_END) {
             const std::size_t produced = outBuffer.size() - strm.avail_out;
             if (produced > limit - written) {
-                qDebug() << "LZMA stream goes on beyond the" << limit << "bytes it may give";
+                qWarning() << "LZMA stream goes on beyond the" << limit << "bytes it may give";
                 return DecodeResult::TooLong;
             }
             if (!write(outBuffer.data(), produced)) {
-                qDebug() << "cannot write the decompressed data";
+                qWarning() << "cannot write the decompressed data";
                 return DecodeResult::Failed;
             }
             written += produced;
@@ -177,12 +177,12 @@ DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t l
         if (ret == LZMA_STREAM_END)
             break;
         if (ret != LZMA_OK) {
-            qDebug() << "LZMA stream does not decode:" << lzmaErrorText(ret);
+            qWarning() << "LZMA stream does not decode:" << lzmaErrorText(ret);
             return DecodeResult::Failed;
         }
     }
     if (sizeKnown && written != outSize) {
-        qDebug() << "LZMA stream gave" << written << "of" << outSize << "bytes";
+        qWarning() << "LZMA stream gave" << written << "of" << outSize << "bytes";
         return DecodeResult::Failed;
     }
     return DecodeResult::Ok;
@@ -199,7 +199,7 @@ bool readTable(QFile &table, std::vector<TableEntry> &entries)
 {
     unsigned char countBytes[2];
     if (table.read(reinterpret_cast<char *>(countBytes), 2) != 2) {
-        qDebug() << "file table cut short";
+        qWarning() << "file table cut short";
         return false;
     }
     const int count = countBytes[0] | countBytes[1] << 8;
@@ -211,7 +211,7 @@ bool readTable(QFile &table, std::vector<TableEntry> &entries)
         if (table.read(reinterpret_cast<char *>(lead), 2) != 2 ||
             (name = table.read(lead[0])).size() != lead[0] ||
             table.read(reinterpret_cast<char *>(size), 4) != 4) {
-            qDebug() << "file table cut short at entry" << i;
+            qWarning() << "file table cut short at entry" << i;
             return false;
         }
         const int zero = name.indexOf('\0');
@@ -247,7 +247,7 @@ public:
                 return false;
             const std::size_t part = std::size_t(std::min<std::uint64_t>(size, m_left));
             if (m_file.write(reinterpret_cast<const char *>(data), qint64(part)) != qint64(part)) {
-                qDebug() << "cannot write" << m_path << m_file.errorString();
+                qWarning() << "cannot write" << m_path << m_file.errorString();
                 m_failed = true;
                 return false;
             }
@@ -275,7 +275,7 @@ private:
     {
         while (m_left == 0 && m_next < m_entries.size()) {
             if (m_file.isOpen() && !m_file.flush()) {
-                qDebug() << "cannot write" << m_path << m_file.errorString();
+                qWarning() << "cannot write" << m_path << m_file.errorString();
                 m_failed = true;
                 return false;
             }
@@ -284,7 +284,7 @@ private:
             m_path = m_folder + entry.name;
             QString problem;
             if (!Comm::openNewFile(m_file, m_path, false, &problem)) {
-                qDebug() << problem;
+                qWarning() << problem;
                 m_failed = true;
                 return false;
             }
@@ -307,7 +307,7 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
 {
     QFile package(packagePath);
     if (!package.open(QIODevice::ReadOnly)) {
-        qDebug() << "cannot open the package" << packagePath << package.errorString();
+        qWarning() << "cannot open the package" << packagePath << package.errorString();
         return CannotOpenPackage;
     }
     qDebug() << HeaderSize;
@@ -319,7 +319,7 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
     std::uint32_t crc = 0;
     std::uint64_t restSize = 0;
     if (!CRC32OfRest(package, crc, restSize)) {
-        qDebug() << "cannot read the package" << package.errorString();
+        qWarning() << "cannot read the package" << package.errorString();
         return CannotOpenPackage;
     }
     if (crc != readLe32(header + 8))
@@ -327,7 +327,7 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
     std::vector<char> buffer(ChunkSize);
     const std::uint64_t streamLength = readLe32(header + 16);
     if (streamLength > restSize) {
-        qDebug() << "stream length" << streamLength << "exceeds the package's" << restSize;
+        qWarning() << "stream length" << streamLength << "exceeds the package's" << restSize;
         return Malformed;
     }
 
@@ -340,7 +340,7 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
     std::uint64_t total = 0;
     for (const TableEntry &entry : entries) {
         if (!staysInside(entry.name)) {
-            qDebug() << "refused an entry outside the folder:" << entry.name;
+            qWarning() << "refused an entry outside the folder:" << entry.name;
             return EntryFailed;
         }
         total += entry.size;
@@ -379,7 +379,7 @@ int CKT_Fzip::Unzip2(const QString &packagePath, const QString &destinationFolde
     if (!writer.finish()) {
         if (writer.entryFailed())
             return EntryFailed;
-        qDebug() << "file table needs" << total << "bytes, the stream gave less";
+        qWarning() << "file table needs" << total << "bytes, the stream gave less";
         return Malformed;
     }
     return Unzipped;
@@ -392,7 +392,7 @@ int CKT_Fzip::UnzipFileToFile(const QString &inPath, const QString &outPath)
         return 0;
     FilePtr out(std::fopen(outPath.toUtf8().constData(), "wb+"));
     if (!out) {
-        qDebug() << "cannot create" << outPath;
+        qWarning() << "cannot create" << outPath;
         return 0;
     }
     std::FILE *input = in.get();

@@ -11,6 +11,7 @@
 #include "dlgupdatechecking.h"
 #include "updatedefine.h"
 #include "updatelistener.h"
+#include "updaterlog.h"
 
 UpdaterApp::UpdaterApp(QObject *parent)
     : QObject(parent),
@@ -72,6 +73,7 @@ void UpdaterApp::runUpdate()
         return;
     }
     commandLine->parserParam(param);
+    UpdaterLog::logPassStart(isInteractive() ? QStringLiteral("Manual") : QStringLiteral("automatic"));
     listener->startListener();
     runUpdateVisible();
 }
@@ -140,6 +142,9 @@ void UpdaterApp::runUpdateVisible()
             message.setInformation(
                 tr("A new version (%1) of Zandro Reader is available. Do you want to download it?")
                     .arg(offered.first()->version));
+            // What the user agrees to: the release notes and the size, before the download.
+            message.setDetails(offered.first()->description,
+                               DlgMessage::sizeInMegabytes(offered.first()->size));
         }
         Comm::moveToDesktopCentre(&message);
         message.exec();
