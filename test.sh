@@ -11,8 +11,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 build_and_test() {
     local dir=$1; shift
     echo "==> configure $dir"
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUPDATER_WERROR=ON "$@" >"$dir.configure.log" 2>&1 \
-        || { cat "$dir.configure.log"; return 1; }
+    mkdir -p "$dir"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUPDATER_WERROR=ON "$@" >"$dir/configure.log" 2>&1 \
+        || { cat "$dir/configure.log"; return 1; }
     echo "==> build $dir"
     cmake --build "$dir" -j "$jobs"
     echo "==> test $dir"

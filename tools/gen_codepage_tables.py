@@ -12,8 +12,8 @@ cp1250 .. cp1258), which follow the published Windows code page tables, with the
     Python's cp932/cp950 encoders, e.g. U+00A2 -> 0x8191) are dropped.
 
 Writes:
-  src/ktcrt/encode_tables_cpNNNN.cpp        one per code page
-  src/ktcrt/encode_cpnames.cpp              the character-set name hash table
+  src/ktcrt/codepage/generated/encode_tables_cpNNNN.cpp  one per code page
+  src/ktcrt/codepage/generated/encode_cpnames.cpp        the character-set name hash table
   tests/ktcrt/codepage_reference_checksums.h  per-code-page checksums of the reference mappings
 
 Run from the repository root:  python3 tools/gen_codepage_tables.py
@@ -393,7 +393,7 @@ def gen_codepage(cp, codec, leads, max_code, max_uni):
         p, *(block or (0, 0, 0, 0)),
         p + 'CUMapTrailBlocks' if trail_blocks else 'nullptr', p, nblocks,
         'true' if ascii_identity else 'false'))
-    path = os.path.join(ROOT, 'src/ktcrt/encode_tables_cp%d.cpp' % cp)
+    path = os.path.join(ROOT, 'src/ktcrt/codepage/generated/encode_tables_cp%d.cpp' % cp)
     with open(path, 'w') as f:
         f.write('\n'.join(out) + '\n')
     size = os.path.getsize(path)
@@ -572,7 +572,7 @@ def gen_names():
         cp, nm = entries[h]
         out.append('    {0x%08Xu, %5d}, // %s' % (h, cp, ', '.join(nm)))
     out.append('};')
-    with open(os.path.join(ROOT, 'src/ktcrt/encode_cpnames.cpp'), 'w') as f:
+    with open(os.path.join(ROOT, 'src/ktcrt/codepage/generated/encode_cpnames.cpp'), 'w') as f:
         f.write('\n'.join(out) + '\n')
 
 

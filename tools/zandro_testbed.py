@@ -300,6 +300,11 @@ class Display:
 
 # The updater's windows are told apart by their fixed sizes.
 MESSAGE_SIZE = (398, 125)
+
+
+def is_message(width, height):
+    """The message box: 398 wide, 125 high, or higher when it shows release notes."""
+    return width == MESSAGE_SIZE[0] and height >= MESSAGE_SIZE[1]
 DOWNLOAD_SIZE = (604, 222)
 PRESENCE_PORT = 8999
 
@@ -362,7 +367,7 @@ def run_pass(updater, env, display, answers, log_path, timeout=120):
                 for wid, width, height in display.windows():
                     if (width, height) == DOWNLOAD_SIZE:
                         result.download_window = True
-                    if (width, height) != MESSAGE_SIZE or wid in answered:
+                    if not is_message(width, height) or wid in answered:
                         continue
                     if result.presence is None:
                         result.presence = probe_presence()

@@ -178,6 +178,67 @@ TEST(Format, LongLiteralFormatsAreMeasuredNotEstimated)
     EXPECT_GE(1 << 20, BlockOf(w)->m_nAllocLength);
 }
 
+TEST(Format, ArgumentsMayPointIntoTheStringBeingFormatted)
+{
+    // The old text must stay readable until the new one is written, whether the block is too
+    // small (it is replaced), large enough (it would be written over while being read) or
+    // shared with another string.
+    struct Row
+    {
+        const char *name;
+        int reserve;
+        bool shared;
+    } rows[] = {
+        {"exact block", 0, false},
+        {"block with room", 100, false},
+        {"shared block", 0, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        CKT_ByteString s("abc");
+        CKT_WideString w(L"abc");
+        if (row.reserve) {
+            s.Reserve(row.reserve);
+            w.Reserve(row.reserve);
+        }
+        CKT_ByteString copy = s;
+        CKT_WideString wcopy = w;
+        if (!row.shared) {
+            copy.Empty();
+            wcopy.Empty();
+        }
+        s.Format("%s-%s", s.GetCStr(), s.GetCStr());
+        EXPECT_EQ("abc-abc", Text(s));
+        s.Format("[%.2s|%5s]", s.GetCStr() + 4, s.GetCStr());
+        EXPECT_EQ("[ab|abc-abc]", Text(s));
+        w.Format(L"%ls-%ls", w.GetCStr(), w.GetCStr());
+        EXPECT_EQ(L"abc-abc", Text(w));
+        if (row.shared) {
+            EXPECT_EQ("abc", Text(copy));
+            EXPECT_EQ(L"abc", Text(wcopy));
+        }
+    }
+}
+
+TEST(Format, LongFormatsAreWalkedInLinearTime)
+{
+    // Literal text used to be counted by walking the rest of the format at every character:
+    // four million characters took hours. Now the walk is one pass, so this finishes at once.
+    std::string format(4000000, 'x');
+    format += "%d|%s";
+    CKT_ByteString s;
+    s.Format(format.c_str(), 42, "end");
+    ASSERT_EQ(4000006, s.GetLength());
+    EXPECT_EQ("x42|end", Text(s).substr(3999999));
+
+    std::wstring wformat(2000000, L'y');
+    wformat += L"%ls";
+    CKT_WideString w;
+    w.Format(wformat.c_str(), L"end");
+    ASSERT_EQ(2000003, w.GetLength());
+    EXPECT_EQ(L"yend", Text(w).substr(1999999));
+}
+
 TEST(Format, WideTextTheLocaleCannotReadGivesTheEmptyString)
 {
     // In the "C" locale a narrow argument with a byte above 0x7F cannot be widened.

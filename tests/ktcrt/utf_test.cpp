@@ -347,6 +347,53 @@ TEST(Buffers, GrowthRoundsUpToTheStep)
     }
 }
 
+TEST(Buffers, ABufferMayTakeBytesFromItself)
+{
+    // The source lies inside the buffer: growing it moves the bytes, and inserting shifts
+    // them, before they are copied.
+    struct Row
+    {
+        const char *name;
+        size_t reserve; // capacity made beforehand; 0: exactly full
+        size_t pos;     // where the copy goes; SIZE_MAX appends
+        size_t from;
+        size_t count;
+        const char *expect;
+    } rows[] = {
+        {"append all, buffer full", 0, SIZE_MAX, 0, 6, "abcdefabcdef"},
+        {"append all, room left", 64, SIZE_MAX, 0, 6, "abcdefabcdef"},
+        {"append the tail, buffer full", 0, SIZE_MAX, 4, 2, "abcdefef"},
+        {"insert all at the front", 0, 0, 0, 6, "abcdefabcdef"},
+        {"insert the middle at 1, room left", 64, 1, 2, 3, "acdebcdef"},
+        {"insert across the point", 64, 3, 1, 4, "abcbcdedef"},
+        {"insert the tail before it", 0, 2, 4, 2, "abefcdef"},
+        {"insert all at the end", 0, 6, 0, 6, "abcdefabcdef"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        CKT_ByteTextBuf buf;
+        buf.SetAllocStep(1);
+        if (row.reserve) {
+            ASSERT_TRUE(buf.EstimateSize(row.reserve));
+        }
+        ASSERT_TRUE(buf.AppendBlock("abcdef", 6));
+        ASSERT_EQ(row.reserve ? row.reserve : 6u, buf.GetAllocSize());
+        const KT_BYTE *source = buf.GetBuffer() + row.from;
+        if (row.pos == SIZE_MAX) {
+            ASSERT_TRUE(buf.AppendBlock(source, row.count));
+        } else {
+            ASSERT_TRUE(buf.InsertBlock(row.pos, source, row.count));
+        }
+        EXPECT_EQ(row.expect, std::string(reinterpret_cast<const char *>(buf.GetBuffer()),
+                                          buf.GetSize()));
+    }
+    // The case from the review: a text buffer streamed into itself.
+    CKT_ByteTextBuf text;
+    text << "abc";
+    text << text.GetByteString() << text.GetByteString();
+    EXPECT_TRUE(text.GetByteString() == CKT_ByteStringC("abcabcabcabc"));
+}
+
 TEST(Buffers, TextBuffersAndByteStringAssignment)
 {
     CKT_WideTextBuf wide;

@@ -64,6 +64,22 @@ TEST(XmlComposer, WritesTheseBytes)
              return e;
          },
          "<r><![CDATA[a<b&\xE2\x98\xBA]]></r>\r\n"},
+        // "]]>" would end the section early: it is split between two sections, as the
+        // writers of other tools do.
+        {"CDATA holding the end marker",
+         [] {
+             ElementPtr e(new CXML_Element("r"));
+             e->AddChildContent(CKT_WideStringC(L"a]]>b"), true);
+             return e;
+         },
+         "<r><![CDATA[a]]]]><![CDATA[>b]]></r>\r\n"},
+        {"CDATA with the end marker at both ends, twice in a row and nearly",
+         [] {
+             ElementPtr e(new CXML_Element("r"));
+             e->AddChildContent(CKT_WideStringC(L"]]>]]]>x]]"), true);
+             return e;
+         },
+         "<r><![CDATA[]]]]><![CDATA[>]]]]]><![CDATA[>x]]]]></r>\r\n"},
         {"children in order, end tags with the prefix",
          [] {
              ElementPtr e(new CXML_Element("n", "r"));
@@ -90,6 +106,25 @@ TEST(XmlComposer, WritesTheseBytes)
         ElementPtr e = row.build();
         EXPECT_EQ(row.text, Written(e.get()));
     }
+}
+
+TEST(XmlComposer, CdataSplitAtTheEndMarkerReadsBackAsOneText)
+{
+    // This library's reader drops CDATA sections, so the written text is taken apart here:
+    // the sections' texts joined must give the original text.
+    ElementPtr e(new CXML_Element("r"));
+    e->AddChildContent(CKT_WideStringC(L"x]]>y]]>"), true);
+    std::string text = Written(e.get());
+    std::string joined;
+    const std::string open = "<![CDATA[", close = "]]>";
+    for (size_t at = text.find(open); at != std::string::npos; at = text.find(open, at)) {
+        at += open.size();
+        const size_t end = text.find(close, at);
+        ASSERT_NE(std::string::npos, end);
+        joined += text.substr(at, end - at);
+        at = end + close.size();
+    }
+    EXPECT_EQ("x]]>y]]>", joined);
 }
 
 TEST(XmlComposer, FileAndStringOutputAgree)

@@ -143,6 +143,53 @@ TEST(XmlTree, CloneIsDeepAndDropsTheCdataFlag)
     EXPECT_STREQ("<n:r x:a=\"1\">a&lt;b<c k=\"v\"/>\r\n</n:r>\r\n", text.GetCStr());
 }
 
+TEST(XmlTree, DeepHandBuiltTreesAreFreedClonedAndWrittenWithoutRecursion)
+{
+    // The parser limits nesting, but a program may build any depth; a walk that recursed per
+    // level would run out of stack long before this depth.
+    const int depth = 200000;
+    ElementPtr root(new CXML_Element("d"));
+    CXML_Element *leaf = root.get();
+    for (int i = 1; i < depth; ++i) {
+        CXML_Element *child = new CXML_Element("d");
+        if (i % 2)
+            leaf->AddChildContent(CKT_WideStringC(L"t"));
+        leaf->AddChildElement(child);
+        leaf = child;
+    }
+    leaf->SetAttrValue("last", CKT_WideStringC(L"1"));
+
+    ElementPtr copy(root->Clone());
+    ASSERT_TRUE(copy);
+    const CKT_ByteString text = root->OutputStream();
+    EXPECT_EQ(text, copy->OutputStream());
+    // Each level writes "<d>" (and "t" on every other one) and its end tag; the leaf is
+    // empty.
+    const std::string written(text.GetCStr(), size_t(text.GetLength()));
+    EXPECT_EQ(size_t(depth - 1) * (3 + 6) + depth / 2 + std::string("<d last=\"1\"/>\r\n").size(),
+              written.size());
+    EXPECT_EQ("<d>t<d><d>t<d>", written.substr(0, 14));
+    EXPECT_NE(std::string::npos, written.find("<d last=\"1\"/>\r\n</d>\r\n"));
+
+    // The copy's links run both ways at every level.
+    const CXML_Element *node = copy.get();
+    int levels = 1;
+    for (;;) {
+        const CXML_Element *next = nullptr;
+        for (int i = 0; i < node->CountChildren() && !next; ++i)
+            next = node->GetElement(i);
+        if (!next)
+            break;
+        ASSERT_EQ(node, next->GetParent());
+        node = next;
+        ++levels;
+    }
+    EXPECT_EQ(depth, levels);
+    copy.reset();
+    root->RemoveChildren();
+    EXPECT_EQ(0, root->CountChildren());
+}
+
 TEST(XmlTree, NamespaceLookupWalksUpThroughParents)
 {
     auto root = ParseText("<r xmlns=\"urn:default\" xmlns:p=\"urn:p\xC3\xA9\">"

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "ktfzip.h"
 #include "testenv.h"
 
@@ -21,7 +23,8 @@ enum Damage {
     StreamLengthTooLarge,
     TableCut,
     LastEntryTooLarge,
-    NamePatched, // bytes "from" replaced by "to" in the table, CRC recomputed
+    NamePatched,    // bytes "from" replaced by "to" in the table, CRC recomputed
+    EntriesDropped, // the table holds a count of 0 and nothing else, CRC recomputed
 };
 
 QString tempRoot()
@@ -149,6 +152,10 @@ QByteArray damaged(QByteArray package, int damage, const QByteArray &from, const
     case LastEntryTooLarge:
         setLe32(package, package.size() - 4, le32(package, package.size() - 4) + 1);
         break;
+    case EntriesDropped:
+        package.truncate(streamStart + streamLength);
+        package.append(2, '\0');
+        break;
     case NamePatched: {
         const int at = package.indexOf(from, streamStart + streamLength);
         if (at < 0 || from.size() != to.size())
@@ -197,6 +204,12 @@ private slots:
     void packToolListsTable();
     void packToolRefuses_data();
     void packToolRefuses();
+    void packToolUsageErrors_data();
+    void packToolUsageErrors();
+    void packToolVersionAndHelp();
+    void packToolNeverWritesOverAnInput_data();
+    void packToolNeverWritesOverAnInput();
+    void packToolKeepsTheOldPackageOnFailure();
 };
 
 void TestKtFzip::init()
@@ -310,8 +323,9 @@ void TestKtFzip::damagedPackages_data()
         << two << int(TableCut) << QByteArray() << QByteArray() << -5 << none;
     QTest::newRow("entry size beyond the data")
         << two << int(LastEntryTooLarge) << QByteArray() << QByteArray() << -5 << none;
-    // A stream that decodes to more than the table lists is refused, not unpacked.
-    QTest::newRow("count 0") << Items() << int(NoDamage) << QByteArray() << QByteArray() << -5 << none;
+    // zandro-pack refuses to make a package without entries; one empty file's is emptied.
+    QTest::newRow("count 0") << Items{{"x", QByteArray()}} << int(EntriesDropped) << QByteArray()
+                             << QByteArray() << 1 << none;
 
     const Items withEscape{{"ok.txt", "fine"}, {"xx/up.txt", "evil"}, {"after.txt", "late"}};
     QTest::newRow("name with ..") << withEscape << int(NamePatched) << QByteArray("xx/up.txt")
@@ -331,9 +345,11 @@ void TestKtFzip::damagedPackages_data()
     QTest::newRow("missing subfolder")
         << Items{{"first.txt", "one"}, {"missing/second.txt", "two"}, {"third.txt", "three"}}
         << int(NoDamage) << QByteArray() << QByteArray() << 0 << Files{{"first.txt", "one"}};
+    // zandro-pack refuses two entries of one name; the second is renamed in the table. The
+    // later entry replaces the earlier one whole.
     QTest::newRow("same name twice: the later entry wins whole")
-        << Items{{"same.txt", "AAAAAA"}, {"same.txt", "bb"}} << int(NoDamage) << QByteArray()
-        << QByteArray() << 1 << Files{{"same.txt", "bb"}};
+        << Items{{"same.txt", "AAAAAA"}, {"samf.txt", "bb"}} << int(NamePatched)
+        << QByteArray("samf.txt") << QByteArray("same.txt") << 1 << Files{{"same.txt", "bb"}};
     // The unpacker keeps no temporary files of its own, so these are names like any other.
     QTest::newRow("entries named like temporary files")
         << Items{{"infile_tmp", "in"}, {"outfile_tmp", "out"}, {"fileover_tmp", "over"}}
@@ -574,6 +590,11 @@ void TestKtFzip::packToolRefuses_data()
     QTest::newRow("256-byte name") << QStringList{"--name", QString(256, 'n'), "FILE"};
     QTest::newRow("missing file") << QStringList{"FILE.absent"};
     QTest::newRow("stream with another size") << QStringList{"--stream", "FILE.lzma", "FILE"};
+    QTest::newRow("folder") << QStringList{"FILE", "FOLDER"};
+    // The installer would run the second over the first.
+    QTest::newRow("two entries of one name") << QStringList{"FILE", "FILE"};
+    QTest::newRow("two entries named alike") << QStringList{"--name", "x", "FILE", "--name", "x",
+                                                             "FILE.lzma"};
 }
 
 void TestKtFzip::packToolRefuses()
@@ -585,7 +606,8 @@ void TestKtFzip::packToolRefuses()
     // A stream of other data whose header states its size.
     QVERIFY(writeFile(tempRoot() + "/src/other", "other content"));
     QVERIFY(run(tool("lzma_alone"), {"e", tempRoot() + "/src/other", source + ".lzma"}));
-    args.replaceInStrings("FILE", source);
+    QVERIFY(QDir().mkpath(tempRoot() + "/src/folder"));
+    args.replaceInStrings("FILE", source).replaceInStrings("FOLDER", tempRoot() + "/src/folder");
     const QString package = tempRoot() + "/refused.zup";
     QProcess packer;
     packer.start(tool("zandro-pack"), QStringList{"create", package} + args);
@@ -593,6 +615,182 @@ void TestKtFzip::packToolRefuses()
     QCOMPARE(packer.exitCode(), 1);
     QVERIFY(!packer.readAllStandardError().isEmpty());
     QVERIFY(!QFile::exists(package));
+}
+
+namespace {
+struct PackRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+PackRun runPack(const QStringList &args)
+{
+    QProcess packer;
+    packer.start(tool("zandro-pack"), args);
+    PackRun result;
+    if (!packer.waitForFinished(60000) || packer.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = packer.exitCode();
+    result.out = packer.readAllStandardOutput();
+    result.err = packer.readAllStandardError();
+    return result;
+}
+
+// Every file below folder, relative to it.
+QStringList filesBelow(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << QDir(folder).relativeFilePath(it.next());
+    found.sort();
+    return found;
+}
+} // namespace
+
+void TestKtFzip::packToolUsageErrors_data()
+{
+    // PKG stands for the package to make, FILE for an existing file; named is what the one
+    // line on standard error must quote.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("no command") << QStringList{} << "no command";
+    QTest::newRow("unknown command") << QStringList{"bogus"} << "'bogus'";
+    QTest::newRow("help is not a command") << QStringList{"help"} << "'help'";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "'--frobnicate'";
+    QTest::newRow("unknown create option")
+        << QStringList{"create", "--fast", "PKG", "FILE"} << "'--fast'";
+    QTest::newRow("preset 11") << QStringList{"create", "--preset", "11", "PKG", "FILE"} << "'11'";
+    QTest::newRow("preset -1") << QStringList{"create", "--preset", "-1", "PKG", "FILE"} << "'-1'";
+    QTest::newRow("preset 1.5")
+        << QStringList{"create", "--preset", "1.5", "PKG", "FILE"} << "'1.5'";
+    QTest::newRow("preset with a sign")
+        << QStringList{"create", "--preset", "+3", "PKG", "FILE"} << "'+3'";
+    QTest::newRow("preset without value") << QStringList{"create", "PKG", "FILE", "--preset"}
+                                          << "'--preset'";
+    QTest::newRow("no package") << QStringList{"create"} << "no PACKAGE";
+    QTest::newRow("no files") << QStringList{"create", "PKG"} << "no FILE";
+    QTest::newRow("no files after options")
+        << QStringList{"create", "--no-setup", "PKG"} << "no FILE";
+    QTest::newRow("name without a file")
+        << QStringList{"create", "PKG", "FILE", "--name", "late"} << "'late'";
+    QTest::newRow("name before the package")
+        << QStringList{"create", "--name", "x", "PKG", "FILE"} << "--name";
+    QTest::newRow("list without package") << QStringList{"list"} << "no PACKAGE";
+    QTest::newRow("list with two") << QStringList{"list", "PKG", "extra"} << "'extra'";
+}
+
+void TestKtFzip::packToolUsageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, named);
+    const QString folder = tempRoot() + "/usage";
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(folder + "/file", "content"));
+    args.replaceInStrings("PKG", folder + "/made.zup").replaceInStrings("FILE", folder + "/file");
+
+    const PackRun run = runPack(args);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.out.isEmpty());
+    const QList<QByteArray> lines = run.err.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(0).startsWith("zandro-pack: ") && lines.at(0).contains(named.toUtf8()),
+             lines.at(0).constData());
+    QCOMPARE(lines.at(1), QByteArray("Try 'zandro-pack --help' for more information."));
+    QCOMPARE(filesBelow(folder), QStringList{"file"});
+}
+
+void TestKtFzip::packToolVersionAndHelp()
+{
+    for (const char *option : {"--version", "-V"}) {
+        const PackRun run = runPack({option});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.err.isEmpty());
+        QVERIFY2(QRegularExpression("^zandro-pack \\d+\\.\\d+(\\.\\d+)*\n$")
+                     .match(QString::fromUtf8(run.out))
+                     .hasMatch(),
+                 run.out.constData());
+    }
+    const PackRun help = runPack({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.err.isEmpty());
+    QVERIFY(help.out.startsWith("Usage:\n"));
+    QVERIFY(help.out.contains("zandro-pack --help | --version"));
+}
+
+void TestKtFzip::packToolNeverWritesOverAnInput_data()
+{
+    // How the package path names an input file; the files are "a", "b" and "stream.lzma".
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<bool>("viaStream");
+    QTest::newRow("the same path") << "a" << false;
+    QTest::newRow("the last file") << "b" << false;
+    QTest::newRow("another spelling") << "./sub/../a" << false;
+    QTest::newRow("a symbolic link to a file") << "link" << false;
+    QTest::newRow("a hard link to a file") << "hard" << false;
+    QTest::newRow("the stream") << "stream.lzma" << true;
+}
+
+void TestKtFzip::packToolNeverWritesOverAnInput()
+{
+    QFETCH(QString, package);
+    QFETCH(bool, viaStream);
+    const QString folder = tempRoot() + "/inputs";
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder + "/sub"));
+    QVERIFY(writeFile(folder + "/a", "first input"));
+    QVERIFY(writeFile(folder + "/b", "second input"));
+    QVERIFY(writeFile(folder + "/all", "first inputsecond input"));
+    QVERIFY(run(tool("lzma_alone"), {"e", folder + "/all", folder + "/stream.lzma"}));
+    QVERIFY(QFile::link(folder + "/a", folder + "/link"));
+    QVERIFY(::link(QFile::encodeName(folder + "/a").constData(),
+                   QFile::encodeName(folder + "/hard").constData()) == 0);
+    const QStringList before = filesBelow(folder);
+    const QByteArray stream = readFile(folder + "/stream.lzma");
+
+    QStringList args{"create"};
+    if (viaStream)
+        args << "--stream" << folder + "/stream.lzma";
+    args << folder + "/" + package << folder + "/a" << folder + "/b";
+    const PackRun result = runPack(args);
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(result.err.startsWith("zandro-pack: "));
+    QCOMPARE(readFile(folder + "/a"), QByteArray("first input"));
+    QCOMPARE(readFile(folder + "/b"), QByteArray("second input"));
+    QCOMPARE(readFile(folder + "/stream.lzma"), stream);
+    QCOMPARE(filesBelow(folder), before);
+}
+
+void TestKtFzip::packToolKeepsTheOldPackageOnFailure()
+{
+    // The package is written beside its path and put in place only when complete: a run that
+    // fails half-way leaves the old file as it was and no temporary file behind.
+    const QString folder = tempRoot() + "/replace";
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(folder + "/app.bin", sampleData(200000, 3)));
+    QVERIFY(writeFile(folder + "/old.zup", "the previous package"));
+    // A stream whose header states another size fails after the header has been written.
+    QVERIFY(writeFile(folder + "/other", "other content"));
+    QVERIFY(run(tool("lzma_alone"), {"e", folder + "/other", folder + "/other.lzma"}));
+    const QStringList before = filesBelow(folder);
+
+    PackRun result = runPack({"create", "--stream", folder + "/other.lzma", folder + "/old.zup",
+                              folder + "/app.bin"});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(readFile(folder + "/old.zup"), QByteArray("the previous package"));
+    QCOMPARE(filesBelow(folder), before);
+
+    // A successful run replaces it.
+    result = runPack({"create", "--preset", "0", folder + "/old.zup", folder + "/app.bin"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(filesBelow(folder), before);
+    CKT_Fzip fzip;
+    QCOMPARE(fzip.Unzip2(folder + "/old.zup", unpackFolder()), 1);
+    QCOMPARE(readFile(unpackFolder() + "app.bin"), sampleData(200000, 3));
 }
 
 ZANDRO_TEST_MAIN(TestKtFzip)

@@ -222,7 +222,7 @@ void TestPackPublish::recordRefuses_data()
     const QStringList required{"--url", "http://h/p.zup", "--name", "N", "--version", "1.0"};
     const QString package = TestEnv::root() + "/refused.zup";
     QTest::newRow("url missing") << QStringList{"--name", "N", "--version", "1.0", package} << 2
-                                 << "record: --url is missing (run zandro-pack --help)";
+                                 << "record: --url is missing\nTry 'zandro-pack --help' for more information.";
     QTest::newRow("version missing") << QStringList{"--url", "u", "--name", "N", package} << 2
                                      << "record: --version is missing";
     QTest::newRow("unknown option") << required + QStringList{"--size", "5", package} << 2
@@ -309,7 +309,7 @@ void TestPackPublish::verify_data()
                                          << "verify: --version needs --key";
     QTest::newRow("not a key") << Intact << "" << comment << QStringList{"--key", "RWQabc"} << 2
                                << "verify: --key RWQabc is neither a minisign public key nor a "
-                                  ".pub file (run zandro-pack --help)";
+                                  ".pub file\nTry 'zandro-pack --help' for more information.";
     QTest::newRow("secret key file as key")
         << Intact << "" << comment << QStringList{"--key", "@trusted1.key"} << 2
         << "verify: --key ";

@@ -30,6 +30,8 @@ private slots:
     void passesWithoutWindowEnd();
     void binaryEndsAtOnce_data();
     void binaryEndsAtOnce();
+    void binaryAnswersHelpAndVersion_data();
+    void binaryAnswersHelpAndVersion();
 };
 
 void TestUpdaterApp::passesWithoutWindowEnd_data()
@@ -87,6 +89,43 @@ void TestUpdaterApp::binaryEndsAtOnce()
     QCOMPARE(log.contains("Updater Param: "), param.isValid());
     if (param.isValid())
         QVERIFY2(log.contains("updater/src/updaterapp.cpp"), qPrintable(log));
+}
+
+void TestUpdaterApp::binaryAnswersHelpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("output"); // pattern of standard output; empty: a pass runs
+    QTest::newRow("--version") << QStringList{"--version"} << "^zandro-updater \\d+\\.\\d+\n$";
+    QTest::newRow("--help") << QStringList{"--help"}
+                            << "^Usage: zandro-updater .*reader starts it.*settings store";
+    QTest::newRow("after other arguments") << QStringList{"-x", "--version"}
+                                           << "^zandro-updater ";
+    QTest::newRow("any other argument is ignored") << QStringList{"--bogus"} << "";
+}
+
+void TestUpdaterApp::binaryAnswersHelpAndVersion()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, output);
+    // A parameter string without a type: a pass that starts logs it and ends at once.
+    storeParam(QVariant(QString(R"(updater:"Manual")")));
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(UPDATER_BINARY), args);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString log = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(log.contains("Updater Param: "), output.isEmpty());
+    if (!output.isEmpty())
+        QVERIFY2(QRegularExpression(output, QRegularExpression::DotMatchesEverythingOption)
+                     .match(out)
+                     .hasMatch(),
+                 qPrintable(out));
 }
 
 ZANDRO_TEST_MAIN(TestUpdaterApp)

@@ -23,7 +23,8 @@ constexpr qint64 ChunkSize = 1 << 20;
 
 int usageError(const QString &message)
 {
-    std::fprintf(stderr, "zandro-pack: %s (run zandro-pack --help)\n", qPrintable(message));
+    std::fprintf(stderr, "zandro-pack: %s\nTry 'zandro-pack --help' for more information.\n",
+                 qPrintable(message));
     return 2;
 }
 

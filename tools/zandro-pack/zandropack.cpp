@@ -7,10 +7,15 @@
 #include <cstdio>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QScopeGuard>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -30,8 +35,14 @@ const char Usage[] =
     "  zandro-pack create [options] PACKAGE [--name NAME] FILE...\n"
     "  zandro-pack list PACKAGE\n"
     ZANDRO_PACK_PUBLISH_SYNOPSIS
+    "  zandro-pack --help | --version\n"
     "\n"
     "create  packs the FILEs, in the order given, into the update package PACKAGE.\n"
+    "        Only files can be packed, not folders: the installer makes at most one level\n"
+    "        of folders for an entry, so each file is named on its own (with --name for a\n"
+    "        subfolder). Entry names must differ, and PACKAGE must not be one of the files.\n"
+    "        The package is written beside PACKAGE under another name and takes its place\n"
+    "        only when complete.\n"
     "        Each entry is named after its file's base name unless --name NAME comes right\n"
     "        before the FILE; NAME may hold \"/\" for a subfolder (at most 255 bytes of UTF-8,\n"
     "        not absolute, no \"..\" part). Unless an entry is named \"Setup.xml\", a Setup.xml\n"
@@ -66,10 +77,21 @@ int fail(const QString &message)
     return 1;
 }
 
-int usage()
+// Wrong usage: one line naming what was wrong and where help is, exit status 2.
+int usageError(const QString &message)
 {
-    std::fputs(Usage, stderr);
+    std::fprintf(stderr, "zandro-pack: %s\nTry 'zandro-pack --help' for more information.\n",
+                 qPrintable(message));
     return 2;
+}
+
+// Whether two paths name the same file (device and inode), whatever the spelling or links.
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat sa, sb;
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 void putLe(QByteArray &out, std::uint64_t value, int bytes)
@@ -110,7 +132,9 @@ QByteArray setupXml(const std::vector<Entry> &entries)
     return xml;
 }
 
-// Appends to the package and carries the CRC over everything after the header.
+// Appends to the package and carries the CRC over everything after the header. The package
+// is written to a temporary file beside its path, which replaces the path only on commit, so
+// a failed run leaves no half package and never truncates an existing file.
 class PackageWriter
 {
 public:
@@ -118,7 +142,7 @@ public:
     {
         CKT_Fzip::BuildTable64(CKT_Fzip::CrcPolynomial, m_table);
     }
-    bool open() { return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate); }
+    bool open() { return m_file.open(QIODevice::WriteOnly); }
     bool write(const char *data, std::size_t length)
     {
         m_crc = CKT_Fzip::ContinueCRC32(m_crc, reinterpret_cast<const unsigned char *>(data),
@@ -127,12 +151,12 @@ public:
         return m_file.write(data, static_cast<qint64>(length)) == static_cast<qint64>(length);
     }
     bool write(const QByteArray &data) { return write(data.constData(), data.size()); }
-    QFile &file() { return m_file; }
+    QSaveFile &file() { return m_file; }
     std::uint32_t crc() const { return m_crc; }
     std::uint64_t written() const { return m_written; }
 
 private:
-    QFile m_file;
+    QSaveFile m_file;
     std::uint32_t m_table[256];
     std::uint32_t m_crc = 0;
     std::uint64_t m_written = 0;
@@ -269,45 +293,69 @@ int create(const QStringList &args)
     QString streamPath;
     QString packagePath;
     QByteArray nextName;
+    QStringList files;
     std::vector<Entry> entries;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "--preset" && hasValue) {
-            bool ok = false;
-            preset = args.at(++i).toUInt(&ok);
-            if (!ok || preset > 9)
-                return usage();
-        } else if (arg == "--stream" && hasValue) {
+        const bool takesValue = arg == "--preset" || arg == "--stream" || arg == "--name";
+        if (takesValue && i + 1 == args.size())
+            return usageError(QStringLiteral("option '%1' needs a value").arg(arg));
+        if (arg == "--preset") {
+            const QString value = args.at(++i);
+            if (!QRegularExpression(QStringLiteral("^[0-9]$")).match(value).hasMatch())
+                return usageError(
+                    QStringLiteral("--preset: '%1' is not a whole number from 0 to 9").arg(value));
+            preset = value.toUInt();
+        } else if (arg == "--stream") {
             streamPath = args.at(++i);
         } else if (arg == "--no-setup") {
             withSetup = false;
-        } else if (arg == "--name" && hasValue && !packagePath.isEmpty()) {
+        } else if (arg == "--name") {
+            if (packagePath.isEmpty())
+                return usageError(QStringLiteral("--name comes after PACKAGE, before a FILE"));
             nextName = args.at(++i).toUtf8();
-        } else if (arg.startsWith("--")) {
-            return usage();
+        } else if (arg.startsWith("-") && arg != "-") {
+            return usageError(QStringLiteral("unknown option '%1'").arg(arg));
         } else if (packagePath.isEmpty()) {
             packagePath = arg;
         } else {
-            const QFileInfo info(arg);
-            if (!info.isFile())
-                return fail(arg + ": not a file");
             Entry entry;
-            entry.name = nextName.isNull() ? info.fileName().toUtf8() : nextName;
+            entry.name = nextName.isNull() ? QFileInfo(arg).fileName().toUtf8() : nextName;
             entry.path = arg;
-            entry.size = static_cast<std::uint64_t>(info.size());
             nextName = QByteArray();
             entries.push_back(entry);
         }
     }
-    if (packagePath.isEmpty() || !nextName.isNull())
-        return usage();
+    if (packagePath.isEmpty())
+        return usageError(QStringLiteral("create: no PACKAGE given"));
+    if (!nextName.isNull())
+        return usageError(QStringLiteral("--name '%1' is not followed by a FILE")
+                              .arg(QString::fromUtf8(nextName)));
+    if (entries.empty())
+        return usageError(QStringLiteral("create: no FILE to pack into %1").arg(packagePath));
+
+    for (Entry &entry : entries) {
+        const QFileInfo info(entry.path);
+        if (info.isDir())
+            return fail(entry.path + ": is a folder; only files can be packed");
+        if (!info.isFile())
+            return fail(entry.path + ": not a file");
+        entry.size = static_cast<std::uint64_t>(info.size());
+        if (sameFile(entry.path, packagePath))
+            return fail(packagePath + ": the package would replace one of the files to pack");
+    }
+    if (!streamPath.isEmpty() && sameFile(streamPath, packagePath))
+        return fail(packagePath + ": the package would replace the --stream file");
 
     bool hasSetup = false;
+    QSet<QByteArray> names;
     for (const Entry &entry : entries) {
         const QString problem = checkName(entry.name);
         if (!problem.isEmpty())
             return fail(problem);
+        if (names.contains(entry.name))
+            return fail(QStringLiteral("two entries are named %1").arg(QString::fromUtf8(entry.name)));
+        names.insert(entry.name);
         hasSetup = hasSetup || entry.name == SetupName;
     }
     if (withSetup && !hasSetup) {
@@ -329,12 +377,6 @@ int create(const QStringList &args)
     PackageWriter out(packagePath);
     if (!out.open())
         return fail(packagePath + ": " + out.file().errorString());
-    // A package that could not be finished is not left behind to be mistaken for one.
-    bool finished = false;
-    const auto removeUnfinished = qScopeGuard([&] {
-        if (!finished)
-            out.file().remove();
-    });
     QByteArray header(CKT_Fzip::HeaderSize, '\0');
     if (out.file().write(header) != header.size())
         return fail(packagePath + ": " + out.file().errorString());
@@ -365,14 +407,18 @@ int create(const QStringList &args)
     putLe(header, 0, 4);
     putLe(header, streamLength, 4);
     putLe(header, 0, 8);
-    if (!out.file().seek(0) || out.file().write(header) != header.size() || !out.file().flush())
+    if (!out.file().seek(0) || out.file().write(header) != header.size() || !out.file().commit())
         return fail(packagePath + ": " + out.file().errorString());
-    finished = true;
     return 0;
 }
 
-int list(const QString &packagePath)
+int list(const QStringList &args)
 {
+    if (args.size() != 1)
+        return usageError(args.isEmpty() ? QStringLiteral("list: no PACKAGE given")
+                                         : QStringLiteral("list takes one PACKAGE, not '%1'")
+                                               .arg(args.at(1)));
+    const QString &packagePath = args.first();
     QFile package(packagePath);
     if (!package.open(QIODevice::ReadOnly))
         return fail(packagePath + ": " + package.errorString());
@@ -422,6 +468,18 @@ int list(const QString &packagePath)
     }
     return crc == stored ? 0 : fail(packagePath + ": CRC mismatch");
 }
+// The subcommands, each given the arguments after its name.
+struct Command
+{
+    const char *name;
+    int (*run)(const QStringList &args);
+};
+const Command Commands[] = {
+    {"create", create},
+    {"list", list},
+    {"record", runRecord},
+    {"verify", runVerify},
+};
 } // namespace
 
 int main(int argc, char *argv[])
@@ -429,18 +487,22 @@ int main(int argc, char *argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QFile::decodeName(argv[i]);
-    if (args.isEmpty() || args.first() == "--help" || args.first() == "-h") {
-        std::fputs(Usage, args.isEmpty() ? stderr : stdout);
-        return args.isEmpty() ? 2 : 0;
-    }
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command given"));
     const QString command = args.takeFirst();
-    if (command == "create")
-        return create(args);
-    if (command == "list" && args.size() == 1)
-        return list(args.first());
-    if (command == "record")
-        return runRecord(args);
-    if (command == "verify")
-        return runVerify(args);
-    return usage();
+    if (command == "--help" || command == "-h") {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (command == "--version" || command == "-V") {
+        std::printf("zandro-pack %s\n", UPDATER_VERSION);
+        return 0;
+    }
+    for (const Command &entry : Commands) {
+        if (command == QLatin1String(entry.name))
+            return entry.run(args);
+    }
+    if (command.startsWith("-"))
+        return usageError(QStringLiteral("unknown option '%1'").arg(command));
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

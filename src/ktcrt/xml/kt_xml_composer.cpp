@@ -90,10 +90,22 @@ public:
         }
     }
 
-    void Utf8(const CKT_WideStringC &text)
+    // A CDATA section; an "]]>" inside the text ends one section after its "]]" and opens
+    // the next before its ">", so the section cannot end early.
+    void Cdata(const CKT_WideStringC &text)
     {
-        for (int i = 0; i < text.GetLength(); ++i)
-            ktxml::AppendUTF8(m_Buf, text.GetPtr()[i]);
+        Text("<![CDATA[");
+        const wchar_t *p = text.GetPtr();
+        const int n = text.GetLength();
+        for (int i = 0; i < n; ++i) {
+            if (p[i] == L']' && i + 2 < n && p[i + 1] == L']' && p[i + 2] == L'>') {
+                Text("]]]]><![CDATA[>");
+                i += 2;
+            } else {
+                ktxml::AppendUTF8(m_Buf, p[i]);
+            }
+        }
+        Text("]]>");
     }
 
     ktxml::ByteBuf m_Buf;
@@ -106,7 +118,54 @@ public:
 class CXML_ComposerImpl
 {
 public:
-    static void Element(Writer &w, const CXML_Element *pElement)
+    // Writes the element and everything below it without recursion, so hand-built trees of
+    // any depth can be written: a stack holds each open element with its next child.
+    static void Element(Writer &w, const CXML_Element *pRoot)
+    {
+        struct Frame
+        {
+            const CXML_Element *pElement;
+            int nNext;
+        };
+        ktxml::GrowBuf<Frame> stack;
+        if (!StartTag(w, pRoot))
+            return;
+        if (!stack.Push(Frame{pRoot, 0})) {
+            w.m_bFailed = true;
+            return;
+        }
+        while (stack.Size()) {
+            Frame &top = stack.Data()[stack.Size() - 1];
+            const CXML_Element *pElement = top.pElement;
+            if (top.nNext == pElement->CountChildren()) {
+                w.Text("</");
+                QualifiedName(w, pElement);
+                w.Text(">\r\n");
+                stack.Truncate(stack.Size() - 1);
+                continue;
+            }
+            const int i = top.nNext++;
+            if (const CXML_Element *pChild = pElement->GetElement(i)) {
+                if (StartTag(w, pChild) && !stack.Push(Frame{pChild, 0})) {
+                    w.m_bFailed = true;
+                    return;
+                }
+                continue;
+            }
+            const CKT_WideStringL *pText = pElement->GetContentPtr(i);
+            if (!pText)
+                continue;
+            if (IsCDATA(pElement, i))
+                w.Cdata(*pText);
+            else
+                w.Content(*pText);
+        }
+    }
+
+private:
+    // Writes the start tag with its attributes, or the whole empty element; true when the
+    // element has children to write before its end tag.
+    static bool StartTag(Writer &w, const CXML_Element *pElement)
     {
         w.Flush();
         w.Char('<');
@@ -124,34 +183,14 @@ public:
             w.AttrValue(item.m_Value);
             w.Char('"');
         }
-        const int nChildren = pElement->CountChildren();
-        if (nChildren == 0) {
+        if (pElement->CountChildren() == 0) {
             w.Text("/>\r\n");
-            return;
+            return false;
         }
         w.Char('>');
-        for (int i = 0; i < nChildren; ++i) {
-            if (const CXML_Element *pChild = pElement->GetElement(i)) {
-                Element(w, pChild);
-                continue;
-            }
-            const CKT_WideStringL *pText = pElement->GetContentPtr(i);
-            if (!pText)
-                continue;
-            if (IsCDATA(pElement, i)) {
-                w.Text("<![CDATA[");
-                w.Utf8(*pText);
-                w.Text("]]>");
-            } else {
-                w.Content(*pText);
-            }
-        }
-        w.Text("</");
-        QualifiedName(w, pElement);
-        w.Text(">\r\n");
+        return true;
     }
 
-private:
     static void QualifiedName(Writer &w, const CXML_Element *pElement)
     {
         if (pElement->m_QSpaceName.GetLength()) {
@@ -179,6 +218,8 @@ bool CXML_Composer::Compose(const CXML_Element *pElement, IKT_FileWrite *pFile,
         w.Flush();
         return !w.m_bFailed;
     }
+    if (w.m_bFailed)
+        return false;
     out.Set(CKT_ByteStringC(w.m_Buf.Data(), int(w.m_Buf.Size())), pElement->GetAllocator());
     return true;
 }

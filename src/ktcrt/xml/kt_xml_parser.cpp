@@ -1156,8 +1156,28 @@ void CXML_Element::FreeChild(const ChildSlot &slot)
 
 void CXML_Element::RemoveChildren()
 {
-    for (int i = 0; i < m_nChildren; ++i)
-        FreeChild(m_pChildren[i]);
+    // Hand-built trees may be of any depth, so the tree is taken apart without recursion:
+    // the walk descends into the last child element, frees text children on the way, and
+    // frees an element once it has no children left, returning to its parent.
+    CXML_Element *pNode = this;
+    for (;;) {
+        if (pNode->m_nChildren > 0) {
+            const ChildSlot slot = pNode->m_pChildren[--pNode->m_nChildren];
+            if (slot.m_nType == Element) {
+                CXML_Element *pChild = static_cast<CXML_Element *>(slot.m_pChild);
+                pChild->m_pParent = pNode; // the way back, whatever the link held before
+                pNode = pChild;
+            } else {
+                pNode->FreeChild(slot);
+            }
+            continue;
+        }
+        if (pNode == this)
+            break;
+        CXML_Element *pParent = pNode->m_pParent;
+        Destroy(pNode, pParent->m_pAllocator); // childless now: its destructor ends here
+        pNode = pParent;
+    }
     ktxml::Free(m_pAllocator, m_pChildren);
     m_pChildren = nullptr;
     m_nChildren = 0;
@@ -1502,7 +1522,7 @@ void CXML_Element::InsertChildContent(int index, const CKT_WideStringC &text, bo
         ktxml::FreeContent(m_pAllocator, pContent);
 }
 
-CXML_Element *CXML_Element::Clone(_IKT_Allocator *pAllocator) const
+CXML_Element *CXML_Element::CloneNode(_IKT_Allocator *pAllocator) const
 {
     CXML_Element *pClone = new (pAllocator) CXML_Element(m_QSpaceName, m_TagName, pAllocator);
     if (!pClone)
@@ -1511,16 +1531,48 @@ CXML_Element *CXML_Element::Clone(_IKT_Allocator *pAllocator) const
         const CXML_AttrItem &item = m_AttrMap.GetAt(i);
         pClone->m_AttrMap.SetAt(item.m_QSpaceName, item.m_AttrName, item.m_Value, pAllocator);
     }
-    for (int i = 0; i < m_nChildren; ++i) {
-        const ChildSlot &slot = m_pChildren[i];
-        if (slot.m_nType == Element) {
-            CXML_Element *pChild =
-                static_cast<const CXML_Element *>(slot.m_pChild)->Clone(pAllocator);
-            if (pChild)
-                pClone->AddChildElement(pChild);
-        } else {
-            pClone->AddChildContent(static_cast<const CXML_Content *>(slot.m_pChild)->m_Content);
+    return pClone;
+}
+
+CXML_Element *CXML_Element::Clone(_IKT_Allocator *pAllocator) const
+{
+    // Without recursion, for trees of any depth: a stack holds each copied element with the
+    // next of its source's children to copy.
+    struct Frame
+    {
+        const CXML_Element *pSource;
+        CXML_Element *pCopy;
+        int nNext;
+    };
+    CXML_Element *pRoot = CloneNode(pAllocator);
+    ktxml::GrowBuf<Frame> stack;
+    if (!pRoot || !stack.Push(Frame{this, pRoot, 0})) {
+        Destroy(pRoot, pAllocator);
+        return nullptr;
+    }
+    while (stack.Size()) {
+        Frame &top = stack.Data()[stack.Size() - 1];
+        if (top.nNext == top.pSource->m_nChildren) {
+            stack.Truncate(stack.Size() - 1);
+            continue;
+        }
+        const ChildSlot &slot = top.pSource->m_pChildren[top.nNext++];
+        CXML_Element *pParent = top.pCopy;
+        if (slot.m_nType != Element) {
+            pParent->AddChildContent(static_cast<const CXML_Content *>(slot.m_pChild)->m_Content);
+            continue;
+        }
+        // A child that cannot be made is left out, as when memory runs out anywhere else.
+        const CXML_Element *pSource = static_cast<const CXML_Element *>(slot.m_pChild);
+        CXML_Element *pChild = pSource->CloneNode(pAllocator);
+        const int nBefore = pParent->m_nChildren;
+        pParent->AddChildElement(pChild);
+        if (pParent->m_nChildren == nBefore)
+            continue;
+        if (!stack.Push(Frame{pSource, pChild, 0})) {
+            Destroy(pRoot, pAllocator);
+            return nullptr;
         }
     }
-    return pClone;
+    return pRoot;
 }

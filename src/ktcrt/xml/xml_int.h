@@ -13,7 +13,8 @@ void *Alloc(_IKT_Allocator *pAllocator, size_t size);
 void *Realloc(_IKT_Allocator *pAllocator, void *p, size_t size);
 void Free(_IKT_Allocator *pAllocator, void *p);
 
-// A growable array of plain characters on the default manager, reused across a whole parse.
+// A growable array of plain values (characters, or records without constructors) on the
+// default manager, reused across a whole parse.
 template <typename T> class GrowBuf
 {
 public:

@@ -314,6 +314,8 @@ private:
     void EmptyNames();
     void FreeChild(const ChildSlot &slot);
     const ChildSlot *SlotAt(int index) const;
+    // A new element with this one's names and attributes but no children; null on no memory.
+    CXML_Element *CloneNode(_IKT_Allocator *pAllocator) const;
 
     _IKT_Allocator *m_pAllocator;
     CXML_Element *m_pParent = nullptr;
@@ -326,12 +328,14 @@ private:
     bool m_bInlineNames = false;
 };
 
-// Writes an element and everything below it as text.
+// Writes an element and everything below it as text, walking the tree without recursion. A
+// CDATA text holding "]]>" is split into two sections between "]]" and ">".
 class CXML_Composer
 {
 public:
     // With pFile the text goes to the file (false when a write failed) and out is left empty;
-    // otherwise it is returned in out, bound to pElement's allocator.
+    // otherwise it is returned in out, bound to pElement's allocator (false, out untouched,
+    // when memory ran out).
     static bool Compose(const CXML_Element *pElement, IKT_FileWrite *pFile, CKT_ByteStringL &out);
 };
 

@@ -76,14 +76,7 @@ bool CKT_BinaryBuf::ExpandBuf(size_t add_size)
 
 bool CKT_BinaryBuf::AppendBlock(const void *pBuf, size_t size)
 {
-    if (size == 0)
-        return true;
-    if (!ExpandBuf(size))
-        return false;
-    if (pBuf)
-        memcpy(m_pBuffer + m_DataSize, pBuf, size);
-    m_DataSize += size;
-    return true;
+    return InsertBlock(m_DataSize, pBuf, size);
 }
 
 bool CKT_BinaryBuf::InsertBlock(size_t pos, const void *pBuf, size_t size)
@@ -92,11 +85,23 @@ bool CKT_BinaryBuf::InsertBlock(size_t pos, const void *pBuf, size_t size)
         return true;
     if (pos > m_DataSize)
         pos = m_DataSize;
+    // The source may be this buffer's own bytes, which growing moves and the insertion
+    // shifts: it is remembered as an offset and read from where its bytes end up.
+    const KT_BYTE *pSource = static_cast<const KT_BYTE *>(pBuf);
+    const bool bOwn = pSource && m_pBuffer && pSource >= m_pBuffer &&
+                      pSource < m_pBuffer + m_DataSize;
+    const size_t offset = bOwn ? static_cast<size_t>(pSource - m_pBuffer) : 0;
     if (!ExpandBuf(size))
         return false;
     memmove(m_pBuffer + pos + size, m_pBuffer + pos, m_DataSize - pos);
-    if (pBuf)
-        memcpy(m_pBuffer + pos, pBuf, size);
+    if (bOwn) {
+        // Bytes before pos stayed, those from pos on moved up by size.
+        const size_t before = offset < pos ? (pos - offset < size ? pos - offset : size) : 0;
+        memcpy(m_pBuffer + pos, m_pBuffer + offset, before);
+        memcpy(m_pBuffer + pos + before, m_pBuffer + offset + before + size, size - before);
+    } else if (pSource) {
+        memcpy(m_pBuffer + pos, pSource, size);
+    }
     m_DataSize += size;
     return true;
 }
