@@ -117,9 +117,10 @@ class UpdatePassTest(PassFixture, unittest.TestCase):
     def test_interactive_pass_installs_each_file_and_a_second_pass_skips_the_download(self):
         self.offer()
         self.configure(manual=True)
-        first = self.run_pass(["Return", "Return", "Return"])
+        first = self.run_pass(["Return"] * 4)
         self.assertEqual(first.exit_code, 0, first.log)
-        self.assertEqual(first.dialogs, ["Return"] * 3, first.log)
+        # The question, one confirmation per file, and the closing word.
+        self.assertEqual(first.dialogs, ["Return"] * 4, first.log)
         self.assertEqual(first.presence, b"UpdaterRuning")
         self.assert_installed_everything(self.session.installer_calls())
         requests = self.nginx.requests()
@@ -311,6 +312,7 @@ class PrivateFolderTest(PassFixture, unittest.TestCase):
             self.assertEqual(len(self.package_requests()), 1)
             self.display.press(waiting, "Return")
             self.display.press(next_message(), "Return")
+            self.display.press(next_message(), "Return")  # the closing word
             self.assertEqual(first.wait(60), 0)
         finally:
             if first.poll() is None:
