@@ -62,6 +62,9 @@ function(updater_key_library target)
 endfunction()
 
 updater_key_library(updaterkeys ${ZANDRO_UPDATE_PUBLIC_KEYS})
+# No key at all: the unit tests of the download run check the unsigned path whatever keys a
+# build is configured with; the signed path runs end to end with zandro-updater-test.
+updater_key_library(updaterkeys-none)
 
 option(UPDATER_TEST_KEYS
     "Make throwaway signing keys in the build folder and build zandro-updater-test, which \

@@ -577,8 +577,9 @@ void TestDlgDownload::announcedSize()
     }
     if (!recordFrom.isEmpty()) {
         const QString from = recordFrom == "same" ? offered->url : offered->url + "?other";
+        // The address, the size and the catalogue's digest (none here), one per line.
         QVERIFY(writeFile(localPath + ".record",
-                          from.toUtf8() + "\n" + QByteArray::number(localSize) + "\n"));
+                          from.toUtf8() + "\n" + QByteArray::number(localSize) + "\n\n"));
     }
 
     UpdaterApp app;

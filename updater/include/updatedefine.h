@@ -63,6 +63,7 @@ struct MODULEINFO
     bool isCommon = false;
     int updateMode = 0;
     QString internalService;
+    QString sha256; // the package's SHA-256 in hex, when the catalogue gives one
     QString corvaneStandard;
     QString corvaneStandardValue;
     bool forcedUpgrade = false;

@@ -174,6 +174,7 @@ void CReaderModuleManager::ParseModuleInfo(CXML_Element *element, MODULEINFO *re
         {"parent", &MODULEINFO::parent},
         {"title", &MODULEINFO::title},
         {"isInternalService", &MODULEINFO::internalService},
+        {"sha256", &MODULEINFO::sha256},
     };
     struct FlagAttribute
     {

@@ -13,17 +13,21 @@
 #include "dlgmessage.h"
 #include "kt_basic.h"
 #include "ktfzip.h"
+#include "packageverifier.h"
 #include "qhttpdownloads.h"
 #include "ui_dlgdownload.h"
 #include "updatedefine.h"
 #include "updaterapp.h"
+#include "updatekeys.h"
 
 namespace {
 const char kUnpackFolder[] = "uncompress/"; // in the working folder
 const char kSetupFile[] = "Setup.xml";
 const char kInstaller[] = "/installUpdate";
-// Beside each cached package: the address it came from and its size, one per line.
+// Beside each cached package: the address it came from, its size and the catalogue's digest, one
+// per line; and its signature, fetched from the package's address with the same suffix.
 const char kRecordSuffix[] = ".record";
+const char kSignatureSuffix[] = ".minisig";
 // Names of the working folder that a package must never take.
 const char *const kReservedNames[] = {"uncompress", "update_tmpfile.xml", "updater.lock"};
 
@@ -34,7 +38,13 @@ QString recordPath(const QString &packagePath)
 
 QByteArray recordText(const MODULEINFO &module, qint64 size)
 {
-    return module.url.toUtf8() + '\n' + QByteArray::number(size) + '\n';
+    return module.url.toUtf8() + '\n' + QByteArray::number(size) + '\n' +
+           module.sha256.toLower().toUtf8() + '\n';
+}
+
+QString signaturePath(const QString &packagePath)
+{
+    return packagePath + QLatin1String(kSignatureSuffix);
 }
 
 // A cached package is the offered one only when it came from the same address with the same
@@ -66,7 +76,8 @@ bool leavesFolder(const QString &name)
 
 DlgDownload::DlgDownload(UpdaterApp *updaterApp, QWidget *parent)
     : QMainWindow(parent), ui(new Ui_DlgDownload), downloader(nullptr), downloadedBytes(0),
-      app(updaterApp), installDeclined(false), installIndex(0), installCount(0)
+      app(updaterApp), installDeclined(false), installIndex(0), installCount(0),
+      signatureDownloader(nullptr), signatureFetched(false)
 {
     ui->setupUi(this);
     // Minimise and close only: the form is laid out for one size, so no maximise button.
@@ -81,6 +92,7 @@ DlgDownload::DlgDownload(UpdaterApp *updaterApp, QWidget *parent)
 DlgDownload::~DlgDownload()
 {
     delete downloader;
+    delete signatureDownloader;
     delete ui;
 }
 
@@ -99,7 +111,7 @@ QString DlgDownload::packageFileName(const QString &url)
 {
     const QString name = url.mid(url.lastIndexOf(QLatin1Char('/')) + 1);
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-        name.endsWith(QLatin1String(kRecordSuffix)))
+        name.endsWith(QLatin1String(kRecordSuffix)) || name.endsWith(QLatin1String(kSignatureSuffix)))
         return QString();
     for (const char *reserved : kReservedNames) {
         if (name.startsWith(QLatin1String(reserved)))
@@ -126,6 +138,64 @@ void DlgDownload::discardPackage(const QString &packagePath)
 {
     QFile::remove(packagePath);
     QFile::remove(recordPath(packagePath));
+    QFile::remove(signaturePath(packagePath));
+}
+
+QString DlgDownload::checkPackage(const QString &packagePath) const
+{
+    const MODULEINFO *module = selectedUpdates.value(0);
+    if (!module)
+        return QStringLiteral("no module");
+    if (!module->sha256.isEmpty()) {
+        QString error;
+        const QByteArray digest = PackageVerifier::sha256OfFile(packagePath, &error);
+        if (digest.isEmpty())
+            return error;
+        if (QString::fromLatin1(digest) != module->sha256.toLower())
+            return QStringLiteral("its SHA-256 does not match the catalogue's");
+    }
+    const PackageVerifier verifier(builtInUpdateKeys());
+    if (!verifier.hasKeys())
+        return QString();
+    QByteArray signature;
+    QString reason;
+    if (!PackageVerifier::readSignatureFile(signaturePath(packagePath), &signature, &reason) ||
+        !verifier.verify(packagePath, signature, module->version, &reason))
+        return reason;
+    return QString();
+}
+
+void DlgDownload::fetchSignature(const QString &packagePath)
+{
+    const MODULEINFO *module = selectedUpdates.value(0);
+    delete signatureDownloader;
+    signatureDownloader = new QHttpDownLoadS(nullptr, nullptr, nullptr, nullptr);
+    connect(signatureDownloader, &QHttpDownLoadS::oneDownLoadFinish, this, [this, packagePath] {
+        signatureFetched = true;
+        oneDownloadFinish(packagePath);
+    });
+    connect(signatureDownloader, &QHttpDownLoadS::downLoadFailed, this,
+            [this, packagePath, module](const QString &reason) {
+                discardPackage(packagePath);
+                failRun(tr("The update package of %1 could not be checked: its signature could "
+                           "not be downloaded (%2). Please try again later.")
+                            .arg(moduleTitle(), reason),
+                        QStringLiteral("download of the signature of %1: %2")
+                            .arg(module ? module->url : QString(), reason));
+            });
+    const QString url = (module ? module->url : QString()) + QLatin1String(kSignatureSuffix);
+    if (!signatureDownloader->setUrlAndFilePath(QUrl(url, QUrl::TolerantMode),
+                                                signaturePath(packagePath)) ||
+        !signatureDownloader->startDownLoads()) {
+        const QString reason = signatureDownloader->failureReason.isEmpty()
+                                   ? QStringLiteral("unsupported address %1").arg(url)
+                                   : signatureDownloader->failureReason;
+        discardPackage(packagePath);
+        failRun(tr("The update package of %1 could not be checked: its signature could not be "
+                   "downloaded (%2). Please try again later.")
+                    .arg(moduleTitle(), reason),
+                QStringLiteral("download of the signature of %1: %2").arg(url, reason));
+    }
 }
 
 void DlgDownload::downloadUpates()
@@ -174,15 +244,27 @@ void DlgDownload::downloadUpates()
     if (!isNumber || size < 0)
         size = 0;
 
+    signatureFetched = false;
+    checkedPackage.clear();
+    if (!PackageVerifier(builtInUpdateKeys()).hasKeys())
+        qDebug() << "packages are not verified: this build trusts no signing key";
+
     // A link is never taken for a finished download, nor written through: it is removed below.
-    // Without a size there is nothing to check a cached file against.
+    // Without a size there is nothing to check a cached file against, and a cached package is
+    // reused only when it still passes every check a fresh one must pass.
     const QFileInfo local(localPath);
     if (size > 0 && !local.isSymLink() && local.isFile() && local.size() == size &&
         recordMatches(localPath, *module, size)) {
-        downloader->downloadProgress(size, size);
-        oneDownloadFinish(localPath);
-        app->skipEventLoop = true;
-        return;
+        const QString refusal = checkPackage(localPath);
+        if (refusal.isEmpty()) {
+            checkedPackage = localPath;
+            downloader->downloadProgress(size, size);
+            oneDownloadFinish(localPath);
+            app->skipEventLoop = true;
+            return;
+        }
+        qWarning().noquote() << "cached package refused, downloading it again:" << localPath
+                             << "-" << refusal;
     }
 
     discardPackage(localPath);
@@ -222,8 +304,24 @@ void DlgDownload::oneDownloadFinish(QString filePath)
         return;
     }
     const MODULEINFO *module = selectedUpdates.value(0);
-    if (module)
+    if (module && filePath != checkedPackage) {
         writeRecord(filePath, *module, QFileInfo(filePath).size());
+        // With keys built in, the package goes no further without its signature.
+        if (!signatureFetched && PackageVerifier(builtInUpdateKeys()).hasKeys()) {
+            fetchSignature(filePath);
+            return;
+        }
+        const QString problem = checkPackage(filePath);
+        if (!problem.isEmpty()) {
+            discardPackage(filePath);
+            failRun(tr("The update package of %1 failed its check (%2) and was deleted. Please "
+                       "try again later.")
+                        .arg(moduleTitle(), problem),
+                    QStringLiteral("package check failed for %1: %2").arg(filePath, problem));
+            return;
+        }
+        checkedPackage = filePath;
+    }
 
     QString problem;
     const QString folder = Comm::workFolder(&problem);

@@ -65,12 +65,22 @@ public:
     // The entry being installed and how many there are, for the confirmation; 0 outside a run.
     int installIndex;
     int installCount;
+    QHttpDownLoadS *signatureDownloader;
+    bool signatureFetched; // this pass has fetched the signature of its package
+    QString checkedPackage; // the package that passed checkPackage in this pass
 
 private:
     // Ends the run as failed: reports it through the controller and closes the window.
     void failRun(const QString &message, const QString &reason);
-    // Removes the package and its record, so that the next pass downloads it again.
+    // Removes the package, its record and its signature, so that the next pass downloads it
+    // again.
     void discardPackage(const QString &packagePath);
+    // Checks the package against the catalogue's digest and, with keys built in, against its
+    // signature (packagePath + ".minisig") for the offered version. Empty when it passes,
+    // otherwise why not.
+    QString checkPackage(const QString &packagePath) const;
+    // Fetches the package's signature beside it, then goes on with oneDownloadFinish.
+    void fetchSignature(const QString &packagePath);
     // "Name version" of the module being installed, for messages.
     QString moduleTitle() const;
 };
