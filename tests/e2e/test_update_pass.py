@@ -19,6 +19,8 @@ import zandro_testbed as bed  # noqa: E402
 
 UPDATER = None
 PACK = None
+SIGNED_UPDATER = None  # trusts the throwaway keys trusted1 and trusted2 in KEYS
+KEYS = None
 QUERY = ("GET /addons/get_addons.php/get_addons.php?addon=Update%20List&product=ZandroReader"
          "&version=9.1&build=0.5096&platform=x86&EmbededLanguage=en_us HTTP/1.1")
 PACKAGE_PATH = "/packages/zandro-9.2.0.1.pkg"
@@ -81,13 +83,16 @@ class PassFixture:
             param += ',updater:"Manual"'
         self.session.write_settings(param, old_path=self.session.install)
 
+    UPDATER_PROGRAM = "plain"  # "signed": the build that trusts the test keys
+
     def run_pass(self, answers, timeout=120, catalogue_host=None):
         """Runs the updater, pressing the given keys on its message dialogs in order."""
+        program = SIGNED_UPDATER if self.UPDATER_PROGRAM == "signed" else UPDATER
         host = catalogue_host or f"{self.nginx.scheme}://127.0.0.1:{self.nginx.port}"
         env = self.session.env(host, self.display.name)
         if self.ca and self.ca.ca and self.TRUST_CA:
             env["ZANDRO_EXTRA_CA_FILE"] = self.ca.ca
-        result = bed.run_pass(UPDATER, env, self.display, answers,
+        result = bed.run_pass(program, env, self.display, answers,
                               os.path.join(self.session.base, "updater.log"), timeout)
         if result.exit_code is None:
             self.fail("the updater did not end; dialogs answered: %r" % result.dialogs)
@@ -103,7 +108,7 @@ class PassFixture:
         self.assertEqual(calls, expected)
 
     def package_requests(self):
-        return [r for r in self.nginx.requests() if r[0].startswith(f"GET {PACKAGE_PATH}")]
+        return [r for r in self.nginx.requests() if r[0] == f"GET {PACKAGE_PATH} HTTP/1.1"]
 
     def damage_package(self):
         with open(self.package, "r+b") as f:
@@ -363,6 +368,105 @@ class UntrustedCertificateTest(PassFixture, unittest.TestCase):
         self.assertIn("self signed", lines[0].lower().replace("-", " "))
 
 
+def sign(path, key="trusted1", comment="Zandro Reader 9.2.0.1", legacy=False):
+    """Signs path with a throwaway test key into path + ".minisig", as a publisher would."""
+    subprocess.run(["minisign", "-S", *(["-l"] if legacy else []),
+                    "-s", os.path.join(KEYS, key + ".key"), "-m", path,
+                    "-x", path + ".minisig", "-t", comment],
+                   check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class SignedUpdateTest(PassFixture, unittest.TestCase):
+    """The build with keys: over https, no byte reaches installUpdate unless a built-in key
+    signed the package for the offered version."""
+
+    TLS = "ca"
+    UPDATER_PROGRAM = "signed"
+
+    def offer_signed(self, digest=None, **signing):
+        sign(self.package, **signing)
+        size = os.path.getsize(self.package)
+        module = dict(name="Zandro Reader", version="9.2.0.1", description="Zandro Reader 9.2",
+                      size=f"{size}B", url=self.nginx.url(PACKAGE_PATH), result="true",
+                      module_type="reader")
+        if digest:
+            module["sha256"] = digest
+        bed.write_catalogue(self.session.www, [module])
+
+    def assert_refused(self, run, reason):
+        self.assertEqual(run.exit_code, 1, run.log)
+        self.assertEqual(len(run.dialogs), 2, run.log)  # the question and the failure
+        lines = failure_lines(run.log)
+        self.assertEqual(len(lines), 1, run.log)
+        self.assertIn(reason, lines[0])
+        self.assertEqual(self.session.installer_calls(), [])
+        cached = os.path.join(self.session.tmp, "ZandroQuillet", os.path.basename(PACKAGE_PATH))
+        self.assertFalse(os.path.exists(cached))
+        self.assertFalse(os.path.exists(self.unpacked(next(iter(self.files)))))
+
+    def test_signed_package_installs(self):
+        for key, legacy in (("trusted1", False), ("trusted2", True)):
+            with self.subTest(key=key, legacy=legacy):
+                self.offer_signed(digest=sha256_of(self.package), key=key, legacy=legacy)
+                self.configure(manual=True)
+                run = self.run_pass(["Return"] * 4)
+                self.assertEqual(run.exit_code, 0, run.log)
+                self.assert_installed_everything(self.session.installer_calls())
+                os.remove(os.path.join(self.session.install, "installer.log"))
+                shutil.rmtree(os.path.join(self.session.tmp, "ZandroQuillet"))
+
+    def test_refusals(self):
+        rows = [
+            ("tampered package", dict(), "tamper", "package does not match its signature"),
+            ("no signature", dict(), "unsigned", "download of the signature of"),
+            ("key not built in", dict(key="untrusted"), None, "signature made with an unknown key"),
+            ("older version signed", dict(comment="Zandro Reader 9.2.0.0"), None,
+             "trusted comment does not name version 9.2.0.1"),
+            ("digest mismatch", dict(digest="0" * 64), None,
+             "its SHA-256 does not match the catalogue's"),
+        ]
+        for name, signing, change, reason in rows:
+            with self.subTest(row=name):
+                self.offer_signed(**signing)
+                if change == "tamper":
+                    with open(self.package, "r+b") as f:
+                        f.seek(-1, os.SEEK_END)
+                        last = f.read(1)
+                        f.seek(-1, os.SEEK_END)
+                        f.write(bytes([last[0] ^ 0x01]))
+                elif change == "unsigned":
+                    os.remove(self.package + ".minisig")
+                self.configure(manual=True)
+                self.assert_refused(self.run_pass(["Return"] * 2), reason)
+                # The server's copy is made good again for the next row.
+                subprocess.run([PACK, "create", "--preset", "1", self.package,
+                                *[os.path.join(self.session.base, "src", n) for n in self.files]],
+                               check=True)
+
+    def test_cached_package_altered_on_disk_is_downloaded_again(self):
+        self.offer_signed()
+        self.configure(manual=False)
+        first = self.run_pass(["Return"] * 2)
+        self.assertEqual(first.exit_code, 0, first.log)
+        cached = os.path.join(self.session.tmp, "ZandroQuillet", os.path.basename(PACKAGE_PATH))
+        with open(cached, "r+b") as f:  # same size, one byte changed
+            f.seek(-1, os.SEEK_END)
+            last = f.read(1)
+            f.seek(-1, os.SEEK_END)
+            f.write(bytes([last[0] ^ 0x01]))
+        os.remove(os.path.join(self.session.install, "installer.log"))
+        second = self.run_pass(["Return"] * 2)
+        self.assertEqual(second.exit_code, 0, second.log)
+        self.assertIn("cached package refused, downloading it again", second.log)
+        self.assert_installed_everything(self.session.installer_calls())
+        self.assertEqual(len(self.package_requests()), 2)
+
+
 def crc32_package(data):
     """The package header's checksum: CRC-32 with polynomial 0x19780625, most significant bit
     first, initial value 0, no final XOR."""
@@ -548,6 +652,9 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--updater", required=True)
     parser.add_argument("--pack", required=True)
+    parser.add_argument("--signed-updater", required=True)
+    parser.add_argument("--keys", required=True)
     args, rest = parser.parse_known_args()
     UPDATER, PACK = args.updater, args.pack
+    SIGNED_UPDATER, KEYS = args.signed_updater, args.keys
     unittest.main(argv=[sys.argv[0], "-v", *rest])
