@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""One whole update pass of zandro-updater against a catalogue served on loopback.
+"""One whole update pass of zandro-updater against a catalogue served over https on loopback.
 
 The demo package (demo/package: two files and their Setup.xml) is packed with zandro-pack and
 offered as Zandro Reader 9.2.0.1 to an installed 9.1.0.5096. The reader's settings live in a
@@ -7,6 +7,10 @@ private folder, never the user's own, and the installer is demo/installUpdate, w
 each file it gets into its own "installed" folder. With a display the user answers the windows;
 without one the pass runs on a private Xvfb display and xdotool answers OK/Install.
 
+The catalogue and the package are served by nginx over https, with a certificate from an
+authority made for this run, and the package is signed with a throwaway minisign key. The
+updater run is the build's zandro-updater-test, which trusts the build folder's throwaway keys and,
+through ZANDRO_EXTRA_CA_FILE, this run's authority; the default zandro-updater trusts neither.
 Exit status: 0 when every packaged file reached the installer intact, 1 otherwise.
 """
 import argparse
@@ -54,10 +58,20 @@ def same_content(a, b):
         return False
 
 
+def env(session, nginx, authority, display=None):
+    """The updater's environment: the private folders, the https catalogue, this run's
+    certificate authority as the one extra authority."""
+    values = session.env(f"https://127.0.0.1:{nginx.port}", display)
+    values["ZANDRO_EXTRA_CA_FILE"] = authority.ca
+    return values
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--updater", required=True)
     parser.add_argument("--pack", required=True)
+    parser.add_argument("--key", required=True,
+                        help="the minisign secret key to sign with (one the updater trusts)")
     args = parser.parse_args()
     updater = os.path.abspath(args.updater)
 
@@ -74,11 +88,15 @@ def main():
         package = os.path.join(session.www, PACKAGE_PATH.lstrip("/"))
         names = pack(args.pack, package)
         size = os.path.getsize(package)
-
-        nginx = bed.Nginx(session.www, os.path.join(session.base, "nginx"))
+        # Signed as a publisher would: the version is a word of the trusted comment.
+        subprocess.run(["minisign", "-S", "-s", args.key, "-m", package, "-t",
+                        f"Zandro Reader {OFFERED_VERSION}"], check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        authority = bed.TestCA(os.path.join(session.base, "ca"))
+        nginx = bed.Nginx(session.www, os.path.join(session.base, "nginx"), tls=authority)
         os.makedirs(nginx.work)
         nginx.start()
-        url = f"http://127.0.0.1:{nginx.port}{PACKAGE_PATH}"
+        url = nginx.url(PACKAGE_PATH)
         bed.write_catalogue(session.www, [dict(
             name="Zandro Reader", version=OFFERED_VERSION,
             description="Zandro Reader 9.2: the demo update.", size=f"{size}B", url=url,
@@ -87,22 +105,24 @@ def main():
             f'type:"Update List",updater:"Manual",product:"ZandroReader",'
             f'version:"{INSTALLED_VERSION}"', old_path=session.install)
 
-        say(f"==> catalogue on 127.0.0.1:{nginx.port} offers Zandro Reader {OFFERED_VERSION} "
-            f"(installed: {INSTALLED_VERSION})")
+        say(f"==> catalogue on https://127.0.0.1:{nginx.port} offers Zandro Reader "
+            f"{OFFERED_VERSION} (installed: {INSTALLED_VERSION})")
         say(f"==> package {url} ({size} bytes) holds: {', '.join(names)} and Setup.xml")
+        say(f"==> signed with the throwaway key {args.key}; served with a certificate of an "
+            f"authority made for this run")
         say(f"==> private settings store: {session.config} (yours is not touched)")
 
         if os.environ.get("DISPLAY"):
             say("==> running zandro-updater on your display: answer OK to the question,")
             say("    then \"Install\" for each file")
-            run = bed.run_pass(updater, session.env(f"127.0.0.1:{nginx.port}"), None, [],
+            run = bed.run_pass(updater, env(session, nginx, authority), None, [],
                                os.path.join(session.base, "updater.log"), timeout=600)
         else:
             display = bed.Display().start()
             say(f"==> no DISPLAY: running zandro-updater on a private Xvfb display "
                 f"({display.name}); xdotool answers OK and \"Install\"")
-            run = bed.run_pass(updater, session.env(f"127.0.0.1:{nginx.port}", display.name),
-                               display, ["Return"] * (1 + len(names)),
+            run = bed.run_pass(updater, env(session, nginx, authority, display.name),
+                               display, ["Return"] * (2 + len(names)),
                                os.path.join(session.base, "updater.log"), timeout=120)
 
         say()
@@ -111,7 +131,8 @@ def main():
         say(f"Catalogue queries: {sum(1 for r in requests if 'get_addons.php' in r[0])}, "
             f"package downloads: {len(fetched)}")
         for line in run.log.splitlines():
-            for text in ("excute shell:", "excute result:", "Uncompress Failed"):
+            for text in ("excute shell:", "excute result:", "Uncompress Failed", "update failed:",
+                         "update finished:"):
                 if text in line:
                     say("  updater log: " + line[line.index(text):].strip())
         unpacked = os.path.join(session.tmp, "ZandroQuillet", "uncompress")
