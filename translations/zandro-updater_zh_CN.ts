@@ -31,6 +31,66 @@
         <source>Install</source>
         <translation>安装</translation>
     </message>
+    <message>
+        <source>The update package of %1 could not be checked: its signature could not be downloaded (%2). Please try again later.</source>
+        <translation>无法校验 %1 的更新包：无法下载其签名（%2）。请稍后重试。</translation>
+    </message>
+    <message>
+        <source>The updater cannot use its working folder (%1).</source>
+        <translation>更新程序无法使用其工作文件夹（%1）。</translation>
+    </message>
+    <message>
+        <source>The download of %1 failed: %2. Please try again later.</source>
+        <translation>%1 下载失败：%2。请稍后重试。</translation>
+    </message>
+    <message>
+        <source>The update package of %1 failed its check (%2) and was deleted. Please try again later.</source>
+        <translation>%1 的更新包未通过校验（%2），已被删除。请稍后重试。</translation>
+    </message>
+    <message>
+        <source>The update package of %1 could not be unpacked (%2) and was deleted. Please try again later.</source>
+        <translation>%1 的更新包无法解压（%2），已被删除。请稍后重试。</translation>
+    </message>
+    <message>
+        <source>The update package of %1 lists no files to install and was deleted.</source>
+        <translation>%1 的更新包未列出任何要安装的文件，已被删除。</translation>
+    </message>
+    <message>
+        <source>%1 (the installer could not be started)</source>
+        <translation>%1（无法启动安装程序）</translation>
+    </message>
+    <message>
+        <source>%1 (the installer crashed)</source>
+        <translation>%1（安装程序崩溃）</translation>
+    </message>
+    <message>
+        <source>%1 (installer exit code %2)</source>
+        <translation>%1（安装程序退出码 %2）</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>Installed: %1. Declined: %2.</source>
+        <translation>已安装：%1。已拒绝：%2。</translation>
+    </message>
+    <message>
+        <source>The installation of %1 failed for: %2. %3</source>
+        <translation>%1 的以下文件安装失败：%2。%3</translation>
+    </message>
+    <message>
+        <source>The update of %1 is complete. Installed: %2.</source>
+        <translation>%1 更新完成。已安装：%2。</translation>
+    </message>
+    <message>
+        <source>The update of %1 is not complete. %2</source>
+        <translation>%1 更新未完成。%2</translation>
+    </message>
+    <message>
+        <source>Install %1 of %2: %3</source>
+        <translation>安装第 %1 个，共 %2 个：%3</translation>
+    </message>
 </context>
 <context>
     <name>DlgMessage</name>
@@ -108,6 +168,14 @@
     <message>
         <source>A new version (%1) of Zandro Reader is available. Do you want to download it?</source>
         <translation>Zandro Reader 有新版本（%1）可用。是否立即下载？</translation>
+    </message>
+    <message>
+        <source>The updater cannot use its working folder (%1).</source>
+        <translation>更新程序无法使用其工作文件夹（%1）。</translation>
+    </message>
+    <message>
+        <source>Could not reach the update service: %1. Please try again later.</source>
+        <translation>无法连接更新服务：%1。请稍后重试。</translation>
     </message>
 </context>
 </TS>
