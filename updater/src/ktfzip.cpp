@@ -262,7 +262,7 @@ public:
     // when an entry did not get all of its bytes.
     bool finish()
     {
-        const bool ok = openNext() && m_left == 0 && m_file.flush();
+        const bool ok = openNext() && m_left == 0 && (!m_file.isOpen() || m_file.flush());
         m_file.close();
         return ok;
     }
