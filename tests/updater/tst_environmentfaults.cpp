@@ -196,6 +196,7 @@ private slots:
     void cleanupTestCase();
     void init();
 
+    void unpackIntoFullDisk();
     void downloadIntoFullDisk_data();
     void downloadIntoFullDisk();
     void programUnderFileSizeLimit();
@@ -245,6 +246,37 @@ QString TestEnvironmentFaults::makePackage(const QString &name, const QStringLis
     }
     return QProcess::execute(QStringLiteral(ZANDRO_PACK), args) == 0 ? m_dir.path() + "/" + name
                                                                       : QString();
+}
+
+void TestEnvironmentFaults::unpackIntoFullDisk()
+{
+    // A package of a few kilobytes whose 4 MiB of content cannot fit a 1 MiB working folder.
+    const QString source = m_dir.path() + "/big.txt";
+    QVERIFY(writeFile(source, QByteArray("reader page stream\n").repeated((4 << 20) / 19)));
+    const QString built = m_dir.path() + "/big.pkg";
+    QCOMPARE(QProcess::execute(QStringLiteral(ZANDRO_PACK), {"create", "--preset", "1", built, source}),
+             0);
+    const QString temp = m_dir.path() + "/tiny-temp";
+    TinyFilesystem filesystem(temp, "size=1m");
+    if (!filesystem.ok())
+        QSKIP("no right to mount a filesystem here");
+    TempFolder tempFolder(temp);
+    const QString work = temp + "/ZandroQuillet/";
+    QVERIFY(Comm::makePrivateFolder(work));
+    const QString package = work + "big.pkg";
+    QVERIFY(QFile::copy(built, package));
+
+    LogCapture log;
+    UpdaterApp app(nullptr);
+    InstallPresser presser;
+    app.downloadWindow->oneDownloadFinish(package);
+    QVERIFY(app.failed);
+    QCOMPARE(log.count("update failed: cannot unpack " + package + ": a file could not be written (0)"), 1);
+    QCOMPARE(presser.asked, 0);
+    // The space is given back: no package to fail the same way next time, no half-unpacked files.
+    QVERIFY(!QFile::exists(package));
+    QVERIFY(!QFile::exists(work + "uncompress"));
+    QCOMPARE(QDir(work).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestEnvironmentFaults::downloadIntoFullDisk_data()
