@@ -296,6 +296,17 @@ void DlgDownload::downloadFailed(QString reason)
 
 void DlgDownload::oneDownloadFinish(QString filePath)
 {
+    const MODULEINFO *module = selectedUpdates.value(0);
+    const bool fresh = module && !filePath.isEmpty() && filePath != checkedPackage;
+    if (fresh) {
+        writeRecord(filePath, *module, QFileInfo(filePath).size());
+        // With keys built in, the package goes no further without its signature; the window
+        // stays up while that small file comes.
+        if (!signatureFetched && PackageVerifier(builtInUpdateKeys()).hasKeys()) {
+            fetchSignature(filePath);
+            return;
+        }
+    }
     hide();
     // Every way out closes the window: a hidden window left open would keep the process
     // running, and answering presence probes, with nothing left to do.
@@ -303,14 +314,7 @@ void DlgDownload::oneDownloadFinish(QString filePath)
         close();
         return;
     }
-    const MODULEINFO *module = selectedUpdates.value(0);
-    if (module && filePath != checkedPackage) {
-        writeRecord(filePath, *module, QFileInfo(filePath).size());
-        // With keys built in, the package goes no further without its signature.
-        if (!signatureFetched && PackageVerifier(builtInUpdateKeys()).hasKeys()) {
-            fetchSignature(filePath);
-            return;
-        }
+    if (fresh) {
         const QString problem = checkPackage(filePath);
         if (!problem.isEmpty()) {
             discardPackage(filePath);
