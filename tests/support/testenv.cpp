@@ -114,3 +114,16 @@ bool TestEnv::run(const QString &program, const QStringList &args, const QString
     }
     return true;
 }
+
+TestEnv::Captured TestEnv::capture(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    Captured result;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}

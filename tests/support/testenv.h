@@ -22,6 +22,16 @@ QByteArray readFile(const QString &path);
 // Runs a program to its end; its standard output goes to outFile when given. True when it
 // exited normally with code 0; otherwise its standard error is logged as a warning.
 bool run(const QString &program, const QStringList &args, const QString &outFile = QString());
+
+// What a program printed and how it ended.
+struct Captured
+{
+    int exitCode = -1; // -1 when it did not end normally within a minute
+    QByteArray out;
+    QByteArray err;
+};
+// Runs a program to its end and keeps its exit code and both of its outputs.
+Captured capture(const QString &program, const QStringList &args);
 } // namespace TestEnv
 
 // Collects every message passed to Qt's message handler while it lives.

@@ -618,24 +618,11 @@ void TestKtFzip::packToolRefuses()
 }
 
 namespace {
-struct PackRun
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using PackRun = TestEnv::Captured;
 
 PackRun runPack(const QStringList &args)
 {
-    QProcess packer;
-    packer.start(tool("zandro-pack"), args);
-    PackRun result;
-    if (!packer.waitForFinished(60000) || packer.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.exitCode = packer.exitCode();
-    result.out = packer.readAllStandardOutput();
-    result.err = packer.readAllStandardError();
-    return result;
+    return TestEnv::capture(tool("zandro-pack"), args);
 }
 
 // Every file below folder, relative to it.

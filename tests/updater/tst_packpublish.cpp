@@ -24,15 +24,8 @@ struct Outcome
 
 Outcome pack(const QStringList &args)
 {
-    QProcess tool;
-    tool.start(QStringLiteral(ZANDRO_PACK), args);
-    Outcome outcome;
-    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.exitCode = tool.exitCode();
-    outcome.out = QString::fromUtf8(tool.readAllStandardOutput());
-    outcome.err = QString::fromUtf8(tool.readAllStandardError());
-    return outcome;
+    const TestEnv::Captured run = TestEnv::capture(QStringLiteral(ZANDRO_PACK), args);
+    return {run.exitCode, QString::fromUtf8(run.out), QString::fromUtf8(run.err)};
 }
 
 QString keyFile(const QString &name)
