@@ -423,7 +423,7 @@ class SignedUpdateTest(PassFixture, unittest.TestCase):
     def test_refusals(self):
         rows = [
             ("tampered package", dict(), "tamper", "package does not match its signature"),
-            ("no signature", dict(), "unsigned", "download of the signature of"),
+            ("no signature", dict(), "unsigned", "download of the signature http"),
             ("key not built in", dict(key="untrusted"), None, "signature made with an unknown key"),
             ("older version signed", dict(comment="Zandro Reader 9.2.0.0"), None,
              "trusted comment does not name version 9.2.0.1"),

@@ -168,34 +168,27 @@ QString DlgDownload::checkPackage(const QString &packagePath) const
 void DlgDownload::fetchSignature(const QString &packagePath)
 {
     const MODULEINFO *module = selectedUpdates.value(0);
+    const QString url = (module ? module->url : QString()) + QLatin1String(kSignatureSuffix);
+    // Without its signature the package is of no use: it goes, and the pass fails.
+    const auto failed = [this, packagePath, url](const QString &reason) {
+        discardPackage(packagePath);
+        failRun(tr("The update package of %1 could not be checked: its signature could not be "
+                   "downloaded (%2). Please try again later.")
+                    .arg(moduleTitle(), reason),
+                QStringLiteral("download of the signature %1: %2").arg(url, reason));
+    };
     delete signatureDownloader;
     signatureDownloader = new QHttpDownLoadS(nullptr, nullptr, nullptr, nullptr);
     connect(signatureDownloader, &QHttpDownLoadS::oneDownLoadFinish, this, [this, packagePath] {
         signatureFetched = true;
         oneDownloadFinish(packagePath);
     });
-    connect(signatureDownloader, &QHttpDownLoadS::downLoadFailed, this,
-            [this, packagePath, module](const QString &reason) {
-                discardPackage(packagePath);
-                failRun(tr("The update package of %1 could not be checked: its signature could "
-                           "not be downloaded (%2). Please try again later.")
-                            .arg(moduleTitle(), reason),
-                        QStringLiteral("download of the signature of %1: %2")
-                            .arg(module ? module->url : QString(), reason));
-            });
-    const QString url = (module ? module->url : QString()) + QLatin1String(kSignatureSuffix);
+    connect(signatureDownloader, &QHttpDownLoadS::downLoadFailed, this, failed);
     if (!signatureDownloader->setUrlAndFilePath(QUrl(url, QUrl::TolerantMode),
-                                                signaturePath(packagePath)) ||
-        !signatureDownloader->startDownLoads()) {
-        const QString reason = signatureDownloader->failureReason.isEmpty()
-                                   ? QStringLiteral("unsupported address %1").arg(url)
-                                   : signatureDownloader->failureReason;
-        discardPackage(packagePath);
-        failRun(tr("The update package of %1 could not be checked: its signature could not be "
-                   "downloaded (%2). Please try again later.")
-                    .arg(moduleTitle(), reason),
-                QStringLiteral("download of the signature of %1: %2").arg(url, reason));
-    }
+                                                signaturePath(packagePath)))
+        failed(QStringLiteral("the address is not an http or https address"));
+    else if (!signatureDownloader->startDownLoads())
+        failed(signatureDownloader->failureReason);
 }
 
 void DlgDownload::downloadUpates()
