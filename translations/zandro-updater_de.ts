@@ -36,10 +36,6 @@
         <translation>Das Update-Paket von %1 konnte nicht geprüft werden: seine Signatur ließ sich nicht herunterladen (%2). Bitte versuchen Sie es später erneut.</translation>
     </message>
     <message>
-        <source>The updater cannot use its working folder (%1).</source>
-        <translation>Das Aktualisierungsprogramm kann seinen Arbeitsordner nicht verwenden (%1).</translation>
-    </message>
-    <message>
         <source>The download of %1 failed: %2. Please try again later.</source>
         <translation>Der Download von %1 ist fehlgeschlagen: %2. Bitte versuchen Sie es später erneut.</translation>
     </message>

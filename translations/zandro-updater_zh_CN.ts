@@ -36,10 +36,6 @@
         <translation>无法校验 %1 的更新包：无法下载其签名（%2）。请稍后重试。</translation>
     </message>
     <message>
-        <source>The updater cannot use its working folder (%1).</source>
-        <translation>更新程序无法使用其工作文件夹（%1）。</translation>
-    </message>
-    <message>
         <source>The download of %1 failed: %2. Please try again later.</source>
         <translation>%1 下载失败：%2。请稍后重试。</translation>
     </message>

@@ -13,7 +13,6 @@
 #include "dlgmessage.h"
 #include "kt_basic.h"
 #include "ktfzip.h"
-#include "packageverifier.h"
 #include "qhttpdownloads.h"
 #include "ui_dlgdownload.h"
 #include "updatedefine.h"
@@ -77,7 +76,7 @@ bool leavesFolder(const QString &name)
 DlgDownload::DlgDownload(UpdaterApp *updaterApp, QWidget *parent)
     : QMainWindow(parent), ui(new Ui_DlgDownload), downloader(nullptr), downloadedBytes(0),
       app(updaterApp), installDeclined(false), installIndex(0), installCount(0),
-      signatureDownloader(nullptr), signatureFetched(false)
+      signatureDownloader(nullptr), signatureFetched(false), verifier(builtInUpdateKeys())
 {
     ui->setupUi(this);
     // Minimise and close only: the form is laid out for one size, so no maximise button.
@@ -154,7 +153,6 @@ QString DlgDownload::checkPackage(const QString &packagePath) const
         if (QString::fromLatin1(digest) != module->sha256.toLower())
             return QStringLiteral("its SHA-256 does not match the catalogue's");
     }
-    const PackageVerifier verifier(builtInUpdateKeys());
     if (!verifier.hasKeys())
         return QString();
     QByteArray signature;
@@ -216,7 +214,7 @@ void DlgDownload::downloadUpates()
                  << QDir::tempPath() + QLatin1String("/ZandroQuillet/") << Qt::endl;
         // Nothing was shown, so the pass is over.
         app->skipEventLoop = true;
-        failRun(tr("The updater cannot use its working folder (%1).").arg(problem),
+        failRun(UpdaterApp::workFolderMessage(problem),
                 QStringLiteral("working folder: %1").arg(problem));
         return;
     }
@@ -225,8 +223,7 @@ void DlgDownload::downloadUpates()
     if (fileName.isEmpty()) {
         app->skipEventLoop = true;
         const QString reason = QStringLiteral("the package address names no file: %1").arg(module->url);
-        failRun(tr("The download of %1 failed: %2. Please try again later.").arg(moduleTitle(), reason),
-                QStringLiteral("download: %1").arg(reason));
+        failDownload(reason, QStringLiteral("download: %1").arg(reason));
         return;
     }
     const QString localPath = folder + fileName;
@@ -239,7 +236,7 @@ void DlgDownload::downloadUpates()
 
     signatureFetched = false;
     checkedPackage.clear();
-    if (!PackageVerifier(builtInUpdateKeys()).hasKeys())
+    if (!verifier.hasKeys())
         qDebug() << "packages are not verified: this build trusts no signing key";
 
     // A link is never taken for a finished download, nor written through: it is removed below.
@@ -271,8 +268,7 @@ void DlgDownload::downloadUpates()
         refused = downloader->failureReason;
     if (!refused.isEmpty()) {
         app->skipEventLoop = true;
-        failRun(tr("The download of %1 failed: %2. Please try again later.").arg(moduleTitle(), refused),
-                QStringLiteral("download: %1").arg(refused));
+        failDownload(refused, QStringLiteral("download: %1").arg(refused));
         return;
     }
     Comm::moveToDesktopCentre(this);
@@ -283,8 +279,14 @@ void DlgDownload::downloadUpates()
 void DlgDownload::downloadFailed(QString reason)
 {
     const MODULEINFO *module = selectedUpdates.value(0);
+    failDownload(reason,
+                 QStringLiteral("download of %1: %2").arg(module ? module->url : QString(), reason));
+}
+
+void DlgDownload::failDownload(const QString &reason, const QString &logReason)
+{
     failRun(tr("The download of %1 failed: %2. Please try again later.").arg(moduleTitle(), reason),
-            QStringLiteral("download of %1: %2").arg(module ? module->url : QString(), reason));
+            logReason);
 }
 
 void DlgDownload::oneDownloadFinish(QString filePath)
@@ -295,7 +297,7 @@ void DlgDownload::oneDownloadFinish(QString filePath)
         writeRecord(filePath, *module, QFileInfo(filePath).size());
         // With keys built in, the package goes no further without its signature; the window
         // stays up while that small file comes.
-        if (!signatureFetched && PackageVerifier(builtInUpdateKeys()).hasKeys()) {
+        if (!signatureFetched && verifier.hasKeys()) {
             fetchSignature(filePath);
             return;
         }
@@ -332,7 +334,7 @@ void DlgDownload::oneDownloadFinish(QString filePath)
     }
     if (unpackFolder.isEmpty() || !Comm::makePrivateFolder(unpackFolder, &problem)) {
         qDebug() << "can not make path for uncompress the updater:" << unpackFolder << Qt::endl;
-        failRun(tr("The updater cannot use its working folder (%1).").arg(problem),
+        failRun(UpdaterApp::workFolderMessage(problem),
                 QStringLiteral("unpack folder: %1").arg(problem));
         return;
     }

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QVector>
 
+#include "packageverifier.h"
+
 class QHttpDownLoadS;
 class UpdaterApp;
 class Ui_DlgDownload;
@@ -68,10 +70,13 @@ public:
     QHttpDownLoadS *signatureDownloader;
     bool signatureFetched; // this pass has fetched the signature of its package
     QString checkedPackage; // the package that passed checkPackage in this pass
+    const PackageVerifier verifier; // the built-in keys, read once
 
 private:
     // Ends the run as failed: reports it through the controller and closes the window.
     void failRun(const QString &message, const QString &reason);
+    // failRun for a download that did not get the package: the message names the module.
+    void failDownload(const QString &reason, const QString &logReason);
     // Removes the package, its record and its signature, so that the next pass downloads it
     // again.
     void discardPackage(const QString &packagePath);

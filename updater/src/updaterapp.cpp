@@ -45,6 +45,11 @@ bool UpdaterApp::isInteractive() const
            QLatin1String(Updater::ModeManual);
 }
 
+QString UpdaterApp::workFolderMessage(const QString &problem)
+{
+    return tr("The updater cannot use its working folder (%1).").arg(problem);
+}
+
 void UpdaterApp::reportFailure(const QString &message, const QString &reason)
 {
     failed = true;
@@ -90,7 +95,7 @@ void UpdaterApp::runUpdateVisible()
     QString problem;
     const QString folder = Comm::workFolder(&problem);
     if (folder.isEmpty()) {
-        reportFailure(tr("The updater cannot use its working folder (%1).").arg(problem),
+        reportFailure(workFolderMessage(problem),
                       QStringLiteral("working folder: %1").arg(problem));
         skipEventLoop = true;
         return;

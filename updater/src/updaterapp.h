@@ -30,6 +30,8 @@ public:
     // Ends the pass as failed: logs "update failed: " and the reason at warning level and, in
     // an interactive pass, shows message with an OK button. Sets failed.
     void reportFailure(const QString &message, const QString &reason);
+    // The message for a working folder that cannot be used, problem saying why.
+    static QString workFolderMessage(const QString &problem);
 
     CSetup_CommandLine *commandLine;
     CReaderModuleManager *moduleManager;
