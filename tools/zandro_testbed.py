@@ -260,9 +260,12 @@ class Display:
         self.name = None
 
     def start(self):
+        # -noreset, as on a desktop where the session always holds a connection: a bare Xvfb
+        # resets whenever its last client (xdotool polling, say) leaves, refusing clients meanwhile.
         r, w = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(w), "-noreset", "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp"],
             pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
         with os.fdopen(r) as f:

@@ -4,6 +4,17 @@
 
 #include <QProcess>
 
+#include <thread>
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <xcb/xcb.h>
+
 #include "startupdisplay.h"
 #include "testenv.h"
 #include "xvfbserver.h"
@@ -73,6 +84,8 @@ private slots:
     void availability_data();
     void availability();
     void xcbWithARealServer();
+    void xcbAskedAgainAfterARefusal();
+    void checkHoldsTheServerUntilReleased();
     void programWithoutDisplay_data();
     void programWithoutDisplay();
 };
@@ -170,6 +183,79 @@ void TestStartupDisplay::xcbWithARealServer()
     }
     EnvGuard x("DISPLAY", QByteArray());
     QVERIFY(displayAvailable({"xcb"}, QString::fromLatin1(server.name())));
+}
+
+// A display that refuses its first connections, as an X server does while it resets after its
+// last client left, and then leads to the real server: the check must ask again.
+void TestStartupDisplay::xcbAskedAgainAfterARefusal()
+{
+    XvfbServer server;
+    if (server.name().isEmpty())
+        QSKIP("Xvfb could not be started");
+    const QByteArray fakeName = absentDisplay();
+    const QByteArray fakePath = "/tmp/.X11-unix/X" + fakeName.mid(1);
+    const QByteArray realPath = "/tmp/.X11-unix/X" + server.name().mid(1);
+
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, fakePath.constData(), size_t(fakePath.size()));
+    QVERIFY2(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0,
+             strerror(errno));
+    QVERIFY(::listen(listener, 8) == 0);
+    const int refusals = 3;
+    std::thread refuser([&] {
+        for (int i = 0; i < refusals; ++i) {
+            // A check that gives up early must not leave this thread waiting.
+            pollfd waiting = {listener, POLLIN, 0};
+            if (::poll(&waiting, 1, 10000) != 1)
+                break;
+            const int client = ::accept(listener, nullptr, nullptr);
+            if (client >= 0)
+                ::close(client);
+        }
+        ::close(listener);
+        ::unlink(fakePath.constData());
+        if (::symlink(realPath.constData(), fakePath.constData()) != 0)
+            perror("symlink");
+    });
+    const bool available = displayAvailable({"xcb"}, QString::fromLatin1(fakeName));
+    releaseDisplayCheck();
+    refuser.join();
+    ::unlink(fakePath.constData());
+    QVERIFY(available);
+}
+
+// The check's connection stays open until Qt has connected, so the last other client leaving
+// in between does not reset the server (which would drop what that client left, and refuse
+// Qt while it resets). An atom lives until the server resets.
+void TestStartupDisplay::checkHoldsTheServerUntilReleased()
+{
+    XvfbServer server;
+    if (server.name().isEmpty())
+        QSKIP("Xvfb could not be started");
+    const QByteArray name = server.name();
+    auto internAtom = [&](bool create) {
+        xcb_connection_t *c = xcb_connect(name.constData(), nullptr);
+        const char atom[] = "ZANDRO_RESET_PROBE";
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, !create, strlen(atom), atom), nullptr);
+        const bool exists = reply && reply->atom != XCB_ATOM_NONE;
+        free(reply);
+        xcb_disconnect(c);
+        return exists;
+    };
+    auto atomSurvivesLastClient = [&] {
+        internAtom(true);
+        QTest::qWait(500); // time for a reset, were one to happen
+        return internAtom(false);
+    };
+    QVERIFY(displayAvailable({"xcb"}, QString::fromLatin1(name)));
+    QVERIFY(atomSurvivesLastClient());
+    releaseDisplayCheck();
+    // Without the held connection the server does reset: the probe means something.
+    QVERIFY(!atomSurvivesLastClient());
 }
 
 void TestStartupDisplay::programWithoutDisplay_data()

@@ -49,6 +49,7 @@ int main(int argc, char *argv[])
     }
     enableHighDpiScaling();
     QApplication app(argc, argv);
+    releaseDisplayCheck();
     QApplication::setFont(startupFontForIssue(readIssueText()));
     installTranslations();
 

@@ -8,22 +8,39 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QThread>
 
 #include <xcb/xcb.h>
 
 const char NoDisplayMessage[] = "no display: zandro-updater needs a graphical session";
 
 namespace {
+// The check's own connection, held until Qt has opened its one: an X server that resets when its
+// last client leaves (a bare Xvfb) would otherwise reset between the two and refuse Qt.
+xcb_connection_t *heldConnection = nullptr;
+
 bool xcbConnects(const QString &display)
 {
-    // Opens and drops a connection of its own: the only sure test of DISPLAY and the X authority.
+    // Opens a connection of its own: the only sure test of DISPLAY and the X authority. A server
+    // in the middle of a reset refuses for a moment, so a refusal is asked again for about 1 s;
+    // a display name that does not parse fails at once.
     const QByteArray name = display.toLocal8Bit();
-    xcb_connection_t *connection =
-        xcb_connect(display.isEmpty() ? nullptr : name.constData(), nullptr);
-    const bool ok = connection && xcb_connection_has_error(connection) == 0;
-    if (connection)
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (attempt > 0)
+            QThread::msleep(100);
+        xcb_connection_t *connection =
+            xcb_connect(display.isEmpty() ? nullptr : name.constData(), nullptr);
+        const int error = xcb_connection_has_error(connection);
+        if (error == 0) {
+            releaseDisplayCheck();
+            heldConnection = connection;
+            return true;
+        }
         xcb_disconnect(connection);
-    return ok;
+        if (error == XCB_CONN_CLOSED_PARSE_ERR)
+            break;
+    }
+    return false;
 }
 
 bool waylandConnects()
@@ -95,6 +112,13 @@ bool displayAvailable(const QStringList &platforms, const QString &xDisplay)
         }
     }
     return false;
+}
+
+void releaseDisplayCheck()
+{
+    if (heldConnection)
+        xcb_disconnect(heldConnection);
+    heldConnection = nullptr;
 }
 
 void enableHighDpiScaling()
