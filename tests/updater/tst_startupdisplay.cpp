@@ -183,6 +183,7 @@ void TestStartupDisplay::xcbWithARealServer()
     }
     EnvGuard x("DISPLAY", QByteArray());
     QVERIFY(displayAvailable({"xcb"}, QString::fromLatin1(server.name())));
+    releaseDisplayCheck();
 }
 
 // A display that refuses its first connections, as an X server does while it resets after its
