@@ -21,8 +21,9 @@ QString requestedXDisplay(const QStringList &arguments);
 // True when one of the platforms can start: "xcb" when the X server named by xDisplay (when not
 // empty) or else by DISPLAY accepts a connection (a refusal is asked again for about 1 s, so a
 // server in the middle of a reset is not taken for none), "wayland" when the compositor's socket
-// (WAYLAND_DISPLAY, default "wayland-0", under XDG_RUNTIME_DIR) accepts one; every other platform (offscreen, minimal, vnc, linuxfb, ...)
-// needs no display and counts as able to start.
+// (WAYLAND_DISPLAY, default "wayland-0", under XDG_RUNTIME_DIR) accepts one; every other platform
+// (offscreen, minimal, vnc, linuxfb, ...) needs no display and counts as able to start. A
+// successful "xcb" check keeps its connection open until releaseDisplayCheck().
 bool displayAvailable(const QStringList &platforms, const QString &xDisplay = QString());
 
 // Closes the X connection a successful check keeps open. Call it once Qt has connected: until
