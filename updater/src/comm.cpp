@@ -50,9 +50,9 @@ bool Comm::deleteDir(const QString &path)
 
     bool ok = true;
     const QDir dir(folder);
-    const QStringList names = dir.entryList(
-        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDir::Unsorted);
+    const QStringList names =
+        dir.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDir::Unsorted);
     for (const QString &name : names) {
         const QString fullPath = folder + name;
         const QFileInfo entry(fullPath);
@@ -206,8 +206,7 @@ bool Comm::openNewFile(QFile &file, const QString &path, bool append, QString *p
         // unlink removes a planted link itself, never what it points to.
         if (::unlink(native.constData()) != 0 && errno != ENOENT)
             return refuse(errno);
-        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
+        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     }
     if (fd < 0)
         return refuse(errno);

@@ -15,7 +15,7 @@
 
 namespace {
 constexpr char ReplyFileName[] = "update_tmpfile.xml"; // in the working folder
-constexpr char StateFileName[] = "UpdaterInfo.xml";                   // appended to readerPath
+constexpr char StateFileName[] = "UpdaterInfo.xml";    // appended to readerPath
 // Text the state file must hold before it is parsed at all.
 constexpr char StateFileMarker[] = "updater_info";
 // Offsets from UTC, in seconds, from +08:00:00 to +08:59:59 pick the UTC+8 catalogue endpoint.

@@ -16,8 +16,8 @@
 #include "qhttpdownloads.h"
 #include "ui_dlgdownload.h"
 #include "updatedefine.h"
-#include "updaterapp.h"
 #include "updatekeys.h"
+#include "updaterapp.h"
 
 namespace {
 const char kUnpackFolder[] = "uncompress/"; // in the working folder
@@ -110,7 +110,8 @@ QString DlgDownload::packageFileName(const QString &url)
 {
     const QString name = url.mid(url.lastIndexOf(QLatin1Char('/')) + 1);
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-        name.endsWith(QLatin1String(kRecordSuffix)) || name.endsWith(QLatin1String(kSignatureSuffix)))
+        name.endsWith(QLatin1String(kRecordSuffix)) ||
+        name.endsWith(QLatin1String(kSignatureSuffix)))
         return QString();
     for (const char *reserved : kReservedNames) {
         if (name.startsWith(QLatin1String(reserved)))
@@ -222,7 +223,8 @@ void DlgDownload::downloadUpates()
     const QString fileName = packageFileName(module->url);
     if (fileName.isEmpty()) {
         app->skipEventLoop = true;
-        const QString reason = QStringLiteral("the package address names no file: %1").arg(module->url);
+        const QString reason =
+            QStringLiteral("the package address names no file: %1").arg(module->url);
         failDownload(reason, QStringLiteral("download: %1").arg(reason));
         return;
     }
@@ -253,8 +255,8 @@ void DlgDownload::downloadUpates()
             app->skipEventLoop = true;
             return;
         }
-        qWarning().noquote() << "cached package refused, downloading it again:" << localPath
-                             << "-" << refusal;
+        qWarning().noquote() << "cached package refused, downloading it again:" << localPath << "-"
+                             << refusal;
     }
 
     discardPackage(localPath);
@@ -279,8 +281,8 @@ void DlgDownload::downloadUpates()
 void DlgDownload::downloadFailed(QString reason)
 {
     const MODULEINFO *module = selectedUpdates.value(0);
-    failDownload(reason,
-                 QStringLiteral("download of %1: %2").arg(module ? module->url : QString(), reason));
+    failDownload(
+        reason, QStringLiteral("download of %1: %2").arg(module ? module->url : QString(), reason));
 }
 
 void DlgDownload::failDownload(const QString &reason, const QString &logReason)
@@ -324,7 +326,8 @@ void DlgDownload::oneDownloadFinish(QString filePath)
 
     QString problem;
     const QString folder = Comm::workFolder(&problem);
-    const QString unpackFolder = folder.isEmpty() ? QString() : folder + QLatin1String(kUnpackFolder);
+    const QString unpackFolder =
+        folder.isEmpty() ? QString() : folder + QLatin1String(kUnpackFolder);
     if (!unpackFolder.isEmpty()) {
         // Inside our private folder a link can only be a leftover: it goes, as a link.
         const QString unpackPath = QDir::cleanPath(unpackFolder);
@@ -396,19 +399,20 @@ void DlgDownload::oneDownloadFinish(QString filePath)
 
     // One closing word on the whole update: what was installed, declined or failed.
     const QString none = tr("none");
-    const QString summary = tr("Installed: %1. Declined: %2.")
-                                .arg(installed.isEmpty() ? none : installed.join(QLatin1String(", ")),
-                                     declined.isEmpty() ? none : declined.join(QLatin1String(", ")));
+    const QString summary =
+        tr("Installed: %1. Declined: %2.")
+            .arg(installed.isEmpty() ? none : installed.join(QLatin1String(", ")),
+                 declined.isEmpty() ? none : declined.join(QLatin1String(", ")));
     if (!failures.isEmpty()) {
         const QString list = failures.join(QLatin1String(", "));
         failRun(tr("The installation of %1 failed for: %2. %3").arg(moduleTitle(), list, summary),
                 QStringLiteral("installation failed for %1; %2").arg(list, summary));
         return;
     }
-    const QString closing = declined.isEmpty()
-                                ? tr("The update of %1 is complete. Installed: %2.")
-                                      .arg(moduleTitle(), installed.join(QLatin1String(", ")))
-                                : tr("The update of %1 is not complete. %2").arg(moduleTitle(), summary);
+    const QString closing =
+        declined.isEmpty() ? tr("The update of %1 is complete. Installed: %2.")
+                                 .arg(moduleTitle(), installed.join(QLatin1String(", ")))
+                           : tr("The update of %1 is not complete. %2").arg(moduleTitle(), summary);
     qInfo().noquote() << "update finished:" << closing;
     if (app->isInteractive()) {
         DlgMessage message(nullptr);
@@ -485,9 +489,9 @@ int DlgDownload::installUpdates(QString setupFile)
     // Which file, and how many are left: "Install 1 of 2: reader.conf".
     if (installCount > 0)
         text += QLatin1String("\n\n") + tr("Install %1 of %2: %3")
-                                           .arg(installIndex)
-                                           .arg(installCount)
-                                           .arg(QFileInfo(setupFile).fileName());
+                                            .arg(installIndex)
+                                            .arg(installCount)
+                                            .arg(QFileInfo(setupFile).fileName());
     message.setInformation(text);
     message.setOkButtonText(tr("Install"));
     Comm::moveToDesktopCentre(&message);

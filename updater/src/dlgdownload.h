@@ -68,8 +68,8 @@ public:
     int installIndex;
     int installCount;
     QHttpDownLoadS *signatureDownloader;
-    bool signatureFetched; // this pass has fetched the signature of its package
-    QString checkedPackage; // the package that passed checkPackage in this pass
+    bool signatureFetched;          // this pass has fetched the signature of its package
+    QString checkedPackage;         // the package that passed checkPackage in this pass
     const PackageVerifier verifier; // the built-in keys, read once
 
 private:

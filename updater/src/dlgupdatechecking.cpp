@@ -7,10 +7,7 @@
 #include "ui_dlgupdatechecking.h"
 
 DlgUpdateChecking::DlgUpdateChecking(const QString &, QWidget *parent)
-    : QDialog(parent),
-      ui(new Ui_DlgUpdateChecking),
-      timeoutTimer(nullptr),
-      moduleManager(nullptr),
+    : QDialog(parent), ui(new Ui_DlgUpdateChecking), timeoutTimer(nullptr), moduleManager(nullptr),
       checkResult(-1)
 {
     ui->setupUi(this);

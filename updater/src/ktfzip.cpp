@@ -86,7 +86,12 @@ using Source = std::function<long long(std::uint8_t *buffer, std::size_t size)>;
 // Takes decoded bytes; false when they cannot be stored.
 using Sink = std::function<bool(const std::uint8_t *data, std::size_t size)>;
 
-enum class DecodeResult { Ok, Failed, TooLong };
+enum class DecodeResult
+{
+    Ok,
+    Failed,
+    TooLong
+};
 
 // Decodes a classic LZMA file. Only the low 32 bits of the header's size count; all ones means
 // the stream ends with an end marker instead. The output never exceeds limit: a stream that
@@ -94,8 +99,7 @@ enum class DecodeResult { Ok, Failed, TooLong };
 // small package cannot fill the disk. With exact, a declared size other than limit is refused
 // before anything is decoded. A dictionary above MaxDictionary is refused before the
 // decoder asks for it.
-DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t limit,
-                          bool exact)
+DecodeResult decodeStream(const Source &read, const Sink &write, std::uint64_t limit, bool exact)
 {
     unsigned char header[LzmaHeaderSize];
     std::size_t got = 0;

@@ -35,14 +35,15 @@ class CKT_Fzip
 {
 public:
     // Results of Unzip2.
-    enum Result {
-        Unzipped = 1,          // every entry written
-        EntryFailed = 0,       // an entry could not be written or its name leaves the folder
-        BadMagic = -1,         // wrong magic number, or shorter than the header
-        BadCrc = -2,           // CRC mismatch
+    enum Result
+    {
+        Unzipped = 1,           // every entry written
+        EntryFailed = 0,        // an entry could not be written or its name leaves the folder
+        BadMagic = -1,          // wrong magic number, or shorter than the header
+        BadCrc = -2,            // CRC mismatch
         CannotOpenPackage = -3, // the package cannot be opened or read
-        TempFileFailed = -4,   // the stream did not decode in full, or its dictionary is too large
-        Malformed = -5,        // stream length, file table or entry sizes do not fit the data
+        TempFileFailed = -4,    // the stream did not decode in full, or its dictionary is too large
+        Malformed = -5,         // stream length, file table or entry sizes do not fit the data
     };
 
     // What a result of Unzip2 means, in words for a log or a message.

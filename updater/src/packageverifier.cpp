@@ -26,8 +26,8 @@ bool decodeBase64(const QByteArray &text, unsigned char *out, std::size_t size)
         return false;
     std::size_t decoded = 0;
     const char *end = nullptr;
-    if (sodium_base642bin(out, size, text.constData(), std::size_t(text.size()), nullptr,
-                          &decoded, &end, sodium_base64_VARIANT_ORIGINAL) != 0)
+    if (sodium_base642bin(out, size, text.constData(), std::size_t(text.size()), nullptr, &decoded,
+                          &end, sodium_base64_VARIANT_ORIGINAL) != 0)
         return false;
     return decoded == size && end == text.constData() + text.size();
 }
@@ -41,8 +41,7 @@ std::uint64_t readKeyId(const unsigned char *bytes)
 }
 
 // Feeds the file to the callback in chunks; false and *error when it cannot be read.
-template <typename Sink>
-bool streamFile(const QString &path, Sink sink, QString *error)
+template <typename Sink> bool streamFile(const QString &path, Sink sink, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -130,7 +129,8 @@ PackageVerifier::PackageVerifier(const QStringList &publicKeys)
         key.id = readKeyId(bytes + 2);
         std::memcpy(key.publicKey.data(), bytes + 2 + KeyIdBytes, key.publicKey.size());
         if (findKey(key.id)) {
-            m_keyErrors << name + QStringLiteral(": key id %1 is already taken").arg(keyIdText(key.id));
+            m_keyErrors
+                << name + QStringLiteral(": key id %1 is already taken").arg(keyIdText(key.id));
             continue;
         }
         m_keys.push_back(key);
@@ -202,8 +202,9 @@ bool PackageVerifier::verifySignature(const QString &packagePath, const QByteArr
     const std::uint64_t keyId = readKeyId(signature + 2);
     const Key *key = findKey(keyId);
     if (!key)
-        return setReason(reason, QStringLiteral("signature made with an unknown key (id %1)")
-                                     .arg(keyIdText(keyId)));
+        return setReason(
+            reason,
+            QStringLiteral("signature made with an unknown key (id %1)").arg(keyIdText(keyId)));
     const unsigned char *edSignature = signature + 2 + KeyIdBytes;
     if (!verifyPackage(packagePath, prehashed, edSignature, key->publicKey.data(), reason))
         return false;
@@ -212,10 +213,9 @@ bool PackageVerifier::verifySignature(const QString &packagePath, const QByteArr
     QByteArray signedComment(reinterpret_cast<const char *>(edSignature),
                              SignatureLineBytes - 2 - KeyIdBytes);
     signedComment += comment;
-    if (crypto_sign_verify_detached(globalSignature,
-                                    reinterpret_cast<const unsigned char *>(signedComment.constData()),
-                                    static_cast<unsigned long long>(signedComment.size()),
-                                    key->publicKey.data()) != 0)
+    if (crypto_sign_verify_detached(
+            globalSignature, reinterpret_cast<const unsigned char *>(signedComment.constData()),
+            static_cast<unsigned long long>(signedComment.size()), key->publicKey.data()) != 0)
         return setReason(reason, QStringLiteral("trusted comment does not match its signature"));
     if (trustedComment)
         *trustedComment = QString::fromUtf8(comment);
@@ -226,8 +226,8 @@ bool PackageVerifier::readSignatureFile(const QString &path, QByteArray *text, Q
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return setReason(reason, QStringLiteral("cannot read the signature file: ") +
-                                     file.errorString());
+        return setReason(reason,
+                         QStringLiteral("cannot read the signature file: ") + file.errorString());
     *text = file.read(MaxSignatureSize + 1);
     return true;
 }
@@ -236,8 +236,8 @@ bool PackageVerifier::commentNamesVersion(const QString &comment, const QString 
 {
     if (version.isEmpty())
         return false;
-    for (const QString &word : comment.split(QRegularExpression(QStringLiteral("[ \\t]+")),
-                                             Qt::SkipEmptyParts)) {
+    for (const QString &word :
+         comment.split(QRegularExpression(QStringLiteral("[ \\t]+")), Qt::SkipEmptyParts)) {
         if (word == version)
             return true;
     }

@@ -47,8 +47,8 @@ public:
     // True when signatureText is a valid signature of the package by a trusted key and its
     // trusted comment names version as a word. Otherwise false, and *reason (when given) holds
     // a short English sentence naming the first problem found. An empty version never matches.
-    bool verify(const QString &packagePath, const QByteArray &signatureText,
-                const QString &version, QString *reason) const;
+    bool verify(const QString &packagePath, const QByteArray &signatureText, const QString &version,
+                QString *reason) const;
     // The same without the version check; *trustedComment receives TEXT once both signatures
     // hold.
     bool verifySignature(const QString &packagePath, const QByteArray &signatureText,

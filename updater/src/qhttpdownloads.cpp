@@ -56,7 +56,8 @@ QString statusText(const QNetworkReply *reply)
     const QString phrase =
         reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
     const QString code = QString::number(httpStatus(reply));
-    return QStringLiteral("the server answered %1").arg(phrase.isEmpty() ? code : code + QLatin1Char(' ') + phrase);
+    return QStringLiteral("the server answered %1")
+        .arg(phrase.isEmpty() ? code : code + QLatin1Char(' ') + phrase);
 }
 } // namespace
 
@@ -71,24 +72,11 @@ QByteArray QHttpDownLoadS::userAgent()
     return QByteArrayLiteral("ZandroUpdater/" UPDATER_VERSION);
 }
 
-QHttpDownLoadS::QHttpDownLoadS(QObject *parent, QProgressBar *bar, QLabel *label,
-                               qint64 *counter)
-    : QObject(parent),
-      manager(nullptr),
-      reply(nullptr),
-      file(nullptr),
-      progressBar(bar),
-      timeLabel(label),
-      totalBytes(0),
-      receivedBytes(0),
-      startTime(0),
-      resumeCounter(counter),
-      watchdog(nullptr),
-      sawActivity(false),
-      writeFailed(false),
-      stallMs(StallMs),
-      stallTimer(nullptr),
-      ended(false)
+QHttpDownLoadS::QHttpDownLoadS(QObject *parent, QProgressBar *bar, QLabel *label, qint64 *counter)
+    : QObject(parent), manager(nullptr), reply(nullptr), file(nullptr), progressBar(bar),
+      timeLabel(label), totalBytes(0), receivedBytes(0), startTime(0), resumeCounter(counter),
+      watchdog(nullptr), sawActivity(false), writeFailed(false), stallMs(StallMs),
+      stallTimer(nullptr), ended(false)
 {
     manager = new QNetworkAccessManager(this);
 }
@@ -236,7 +224,8 @@ void QHttpDownLoadS::checkResponseHead()
         return;
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity")
-        fail(QStringLiteral("the server sent an encoded body (%1)").arg(QString::fromLatin1(encoding)));
+        fail(QStringLiteral("the server sent an encoded body (%1)")
+                 .arg(QString::fromLatin1(encoding)));
 }
 
 void QHttpDownLoadS::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -284,9 +273,9 @@ void QHttpDownLoadS::updateTimeLabel()
         const double seconds = double(remaining) / rate;
         secondsLeft = seconds >= double(INT_MAX) ? INT_MAX : int(seconds);
     }
-    timeLabel->setText(tr("Time Remaining: %1 seconds ( %2/%3 MB)")
-                           .arg(QString::number(secondsLeft), megabytes(receivedBytes),
-                                megabytes(totalBytes)));
+    timeLabel->setText(
+        tr("Time Remaining: %1 seconds ( %2/%3 MB)")
+            .arg(QString::number(secondsLeft), megabytes(receivedBytes), megabytes(totalBytes)));
 }
 
 void QHttpDownLoadS::slotError(QNetworkReply::NetworkError errorCode)

@@ -48,8 +48,8 @@ public:
                    QLabel *timeLabel = nullptr, qint64 *resumeCounter = nullptr);
     ~QHttpDownLoadS() override;
 
-    // Accepts only a valid "http" or "https" URL with a non-empty path and a non-empty file path; on
-    // success stores both, deletes any file already at filePath and returns true. Returns false
+    // Accepts only a valid "http" or "https" URL with a non-empty path and a non-empty file path;
+    // on success stores both, deletes any file already at filePath and returns true. Returns false
     // and stores nothing otherwise.
     bool setUrlAndFilePath(const QUrl &url, const QString &filePath);
 

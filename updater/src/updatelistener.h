@@ -18,7 +18,7 @@ public:
 
     explicit UpdateListener(QObject *parent = nullptr);
 
-    QTcpServer *tcpServer;   // owned as a child
+    QTcpServer *tcpServer;    // owned as a child
     QTcpSocket *clientSocket; // non-null only while a client is answered
 
 public slots:

@@ -14,15 +14,9 @@
 #include "updaterlog.h"
 
 UpdaterApp::UpdaterApp(QObject *parent)
-    : QObject(parent),
-      commandLine(new CSetup_CommandLine()),
-      moduleManager(nullptr),
-      readerVersion(QStringLiteral("")),
-      downloadWindow(new DlgDownload(this, nullptr)),
-      listener(new UpdateListener()),
-      skipEventLoop(false),
-      failed(false),
-      passLock(nullptr)
+    : QObject(parent), commandLine(new CSetup_CommandLine()), moduleManager(nullptr),
+      readerVersion(QStringLiteral("")), downloadWindow(new DlgDownload(this, nullptr)),
+      listener(new UpdateListener()), skipEventLoop(false), failed(false), passLock(nullptr)
 {
 }
 
@@ -78,7 +72,8 @@ void UpdaterApp::runUpdate()
         return;
     }
     commandLine->parserParam(param);
-    UpdaterLog::logPassStart(isInteractive() ? QStringLiteral("Manual") : QStringLiteral("automatic"));
+    UpdaterLog::logPassStart(isInteractive() ? QStringLiteral("Manual")
+                                             : QStringLiteral("automatic"));
     listener->startListener();
     runUpdateVisible();
 }

@@ -42,7 +42,7 @@ bool writeAll(int fd, const char *data, size_t size)
 // Makes every missing folder of an absolute path, each 0700, as the XDG base folders ask.
 void makeFolders(const QByteArray &path)
 {
-    for (int slash = path.indexOf('/', 1); ; slash = path.indexOf('/', slash + 1)) {
+    for (int slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
         const QByteArray part = slash < 0 ? path : path.left(slash);
         if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
             return;
@@ -159,7 +159,8 @@ void UpdaterLog::appendLocked(const QByteArray &text)
     line.append('\n');
     struct stat info;
     // The size is read from the file each time: another updater may be appending too.
-    if (::fstat(m_fileFd, &info) == 0 && info.st_size > 0 && info.st_size + line.size() > m_maxBytes)
+    if (::fstat(m_fileFd, &info) == 0 && info.st_size > 0 &&
+        info.st_size + line.size() > m_maxBytes)
         rotate();
     if (m_fileFd >= 0)
         writeAll(m_fileFd, line.constData(), size_t(line.size()));
@@ -181,8 +182,7 @@ void UpdaterLog::logPassStart(const QString &mode)
                              .arg(QLatin1String(UPDATER_VERSION), QLatin1String(qVersion()), mode);
 }
 
-void UpdaterLog::reportToUser(const QString &text, const char *file, int line,
-                              const char *function)
+void UpdaterLog::reportToUser(const QString &text, const char *file, int line, const char *function)
 {
     writeStderr(text.toLocal8Bit());
     const QMessageLogContext context(file, line, function, "default");
