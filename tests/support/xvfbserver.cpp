@@ -1,10 +1,12 @@
 #include "xvfbserver.h"
 
-XvfbServer::XvfbServer(const QString &screen)
+XvfbServer::XvfbServer(const QString &screen, Reset reset)
 {
     // -displayfd writes the display number it chose to the given descriptor: here stdout.
-    m_process.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp", "-screen",
-                                             "0", screen});
+    QStringList arguments{"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", screen};
+    if (reset == Reset::Never)
+        arguments << QStringLiteral("-noreset");
+    m_process.start(QStringLiteral("Xvfb"), arguments);
     if (!m_process.waitForStarted(10000))
         return;
     while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {

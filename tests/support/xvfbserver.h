@@ -8,8 +8,13 @@
 class XvfbServer
 {
 public:
+    // What the server does when its last client leaves. A desktop's server never resets (the
+    // session holds a connection); a bare Xvfb does, and refuses clients while it resets.
+    enum class Reset { Never, WhenLastClientLeaves };
+
     // Starts Xvfb on a free display with one screen of the given size; name() tells which.
-    explicit XvfbServer(const QString &screen = QStringLiteral("1024x768x24"));
+    explicit XvfbServer(const QString &screen = QStringLiteral("1024x768x24"),
+                        Reset reset = Reset::Never);
     // Stops the server.
     ~XvfbServer();
     XvfbServer(const XvfbServer &) = delete;

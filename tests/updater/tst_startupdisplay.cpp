@@ -233,7 +233,7 @@ void TestStartupDisplay::xcbAskedAgainAfterARefusal()
 // Qt while it resets). An atom lives until the server resets.
 void TestStartupDisplay::checkHoldsTheServerUntilReleased()
 {
-    XvfbServer server;
+    XvfbServer server(QStringLiteral("1024x768x24"), XvfbServer::Reset::WhenLastClientLeaves);
     if (server.name().isEmpty())
         QSKIP("Xvfb could not be started");
     const QByteArray name = server.name();
