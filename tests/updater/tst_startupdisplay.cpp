@@ -48,11 +48,17 @@ private:
     bool m_wasSet;
 };
 
+// The local socket of the X display ":N".
+QByteArray xSocketPath(const QByteArray &display)
+{
+    return "/tmp/.X11-unix/X" + display.mid(1);
+}
+
 // An X display name no server listens on.
 QByteArray absentDisplay()
 {
     int n = 4000;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+    while (QFile::exists(QFile::decodeName(xSocketPath(":" + QByteArray::number(n)))))
         ++n;
     return ":" + QByteArray::number(n);
 }
@@ -194,8 +200,8 @@ void TestStartupDisplay::xcbAskedAgainAfterARefusal()
     if (server.name().isEmpty())
         QSKIP("Xvfb could not be started");
     const QByteArray fakeName = absentDisplay();
-    const QByteArray fakePath = "/tmp/.X11-unix/X" + fakeName.mid(1);
-    const QByteArray realPath = "/tmp/.X11-unix/X" + server.name().mid(1);
+    const QByteArray fakePath = xSocketPath(fakeName);
+    const QByteArray realPath = xSocketPath(server.name());
 
     const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     QVERIFY(listener >= 0);
