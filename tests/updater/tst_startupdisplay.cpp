@@ -8,6 +8,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -227,11 +228,18 @@ void TestStartupDisplay::xcbAskedAgainAfterARefusal()
         if (::symlink(realPath.constData(), fakePath.constData()) != 0)
             perror("symlink");
     });
+    // The refuser's hang-ups may meet xcb's write: the check must survive the SIGPIPE, and leave
+    // the signal's handling as it found it for the programs the updater starts.
+    struct sigaction before = {};
+    QCOMPARE(::sigaction(SIGPIPE, nullptr, &before), 0);
     const bool available = displayAvailable({"xcb"}, QString::fromLatin1(fakeName));
     releaseDisplayCheck();
     refuser.join();
     ::unlink(fakePath.constData());
     QVERIFY(available);
+    struct sigaction now = {};
+    QCOMPARE(::sigaction(SIGPIPE, nullptr, &now), 0);
+    QVERIFY(now.sa_handler == before.sa_handler);
 }
 
 // The check's connection stays open until Qt has connected, so the last other client leaving

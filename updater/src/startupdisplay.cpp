@@ -1,5 +1,6 @@
 #include "startupdisplay.h"
 
+#include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -25,6 +26,12 @@ bool xcbConnects(const QString &display)
     // in the middle of a reset refuses for a moment, so a refusal is asked again for about 1 s;
     // a display name that does not parse fails at once.
     const QByteArray name = display.toLocal8Bit();
+    // A server that hangs up during the handshake would raise SIGPIPE in xcb's write and end the
+    // process; ignored for the check only, so the installer later starts with the usual default.
+    struct sigaction ignore = {}, previous = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+    bool connected = false;
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (attempt > 0)
             QThread::msleep(100);
@@ -34,13 +41,15 @@ bool xcbConnects(const QString &display)
         if (error == 0) {
             releaseDisplayCheck();
             heldConnection = connection;
-            return true;
+            connected = true;
+            break;
         }
         xcb_disconnect(connection);
         if (error == XCB_CONN_CLOSED_PARSE_ERR)
             break;
     }
-    return false;
+    sigaction(SIGPIPE, &previous, nullptr);
+    return connected;
 }
 
 bool waylandConnects()
