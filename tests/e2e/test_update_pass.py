@@ -648,13 +648,20 @@ class FailureRouteTest(PassFixture, unittest.TestCase):
         self.assertIn("settings store is not a regular file, ignored", run.log)
 
 
-if __name__ == "__main__":
+def main(argv=None):
+    """Runs the unittest classes of the calling module with the programs named on the command
+    line; the other end-to-end files share this fixture and call it too."""
+    global UPDATER, PACK, SIGNED_UPDATER, KEYS
     parser = argparse.ArgumentParser()
     parser.add_argument("--updater", required=True)
     parser.add_argument("--pack", required=True)
     parser.add_argument("--signed-updater", required=True)
     parser.add_argument("--keys", required=True)
-    args, rest = parser.parse_known_args()
+    args, rest = parser.parse_known_args(argv)
     UPDATER, PACK = args.updater, args.pack
     SIGNED_UPDATER, KEYS = args.signed_updater, args.keys
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    unittest.main(module="__main__", argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
