@@ -351,14 +351,16 @@ def _reap(proc, result):
     return True
 
 
-def run_pass(updater, env, display, answers, log_path, timeout=120):
+def run_pass(updater, env, display, answers, log_path, timeout=120, cwd=None, on_dialog=None):
     """Runs the updater on display, pressing the given keys on its message dialogs in order
-    ("Escape" once they run out). With display None nothing is answered: somebody else does."""
+    ("Escape" once they run out). With display None nothing is answered: somebody else does.
+    cwd is the folder it starts in; on_dialog(n), when given, is called before the n-th dialog
+    (from 0) is answered, while it waits, as another program on the machine might act."""
     result = Pass()
     keys = list(answers)
     with open(log_path, "w") as log:
         proc = subprocess.Popen([updater], stdout=log, stderr=log, stdin=subprocess.DEVNULL,
-                                env=env)
+                                env=env, cwd=cwd)
         started = time.time()
         try:
             answered = set()
@@ -375,6 +377,8 @@ def run_pass(updater, env, display, answers, log_path, timeout=120):
                     if result.presence is None:
                         result.presence = probe_presence()
                     time.sleep(0.3)  # let the dialog settle before typing into it
+                    if on_dialog:
+                        on_dialog(len(result.dialogs))
                     key = keys.pop(0) if keys else "Escape"
                     result.dialogs.append(key)
                     display.press(wid, key)

@@ -85,15 +85,16 @@ class PassFixture:
 
     UPDATER_PROGRAM = "plain"  # "signed": the build that trusts the test keys
 
-    def run_pass(self, answers, timeout=120, catalogue_host=None):
-        """Runs the updater, pressing the given keys on its message dialogs in order."""
+    def run_pass(self, answers, timeout=120, catalogue_host=None, **options):
+        """Runs the updater, pressing the given keys on its message dialogs in order; options
+        go to bed.run_pass (cwd, on_dialog)."""
         program = SIGNED_UPDATER if self.UPDATER_PROGRAM == "signed" else UPDATER
         host = catalogue_host or f"{self.nginx.scheme}://127.0.0.1:{self.nginx.port}"
         env = self.session.env(host, self.display.name)
         if self.ca and self.ca.ca and self.TRUST_CA:
             env["ZANDRO_EXTRA_CA_FILE"] = self.ca.ca
         result = bed.run_pass(program, env, self.display, answers,
-                              os.path.join(self.session.base, "updater.log"), timeout)
+                              os.path.join(self.session.base, "updater.log"), timeout, **options)
         if result.exit_code is None:
             self.fail("the updater did not end; dialogs answered: %r" % result.dialogs)
         return result
