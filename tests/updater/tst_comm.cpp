@@ -34,6 +34,8 @@ private slots:
     void openNewFileNeverFollowsLinks_data();
     void openNewFileNeverFollowsLinks();
     void workFolderFallsBackToThePerUserFolder();
+    void workFolderRefusesUnsafeTemporaryFolders_data();
+    void workFolderRefusesUnsafeTemporaryFolders();
     void catalogueEndpoint_data();
     void catalogueEndpoint();
 };
@@ -128,6 +130,12 @@ void TestComm::makePrivateFolder_data()
     QTest::newRow("a file") << "file" << false;
     QTest::newRow("under a file") << "under-file" << false;
     QTest::newRow("another user's folder") << "foreign" << false;
+    // Whoever can write a folder above can rename ours away and put their own in its place.
+    QTest::newRow("under a folder everybody can write") << "open-parent" << false;
+    QTest::newRow("under a folder its group can write") << "group-parent" << false;
+    QTest::newRow("under a sticky folder everybody can write") << "sticky-parent" << true;
+    QTest::newRow("under another user's folder") << "foreign-parent" << false;
+    QTest::newRow("a relative path") << "relative" << false;
 }
 
 void TestComm::makePrivateFolder()
@@ -161,10 +169,23 @@ void TestComm::makePrivateFolder()
         QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
     } else if (setup == "under-file") {
         writeFile(tmp.filePath("ZandroQuillet"), "x");
+    } else if (setup == "open-parent" || setup == "group-parent" || setup == "sticky-parent") {
+        const mode_t mode = setup == "open-parent" ? 0777 : setup == "group-parent" ? 0770 : 01777;
+        QCOMPARE(::chmod(QFile::encodeName(tmp.path()).constData(), mode), 0);
+    } else if (setup == "foreign-parent") {
+        if (::geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        QCOMPARE(::chown(QFile::encodeName(tmp.path()).constData(), 65534, 65534), 0);
+    } else if (setup == "relative") {
+        path = "ZandroQuillet/uncompress/";
     }
     QString problem;
-    const bool made = Comm::makePrivateFolder(path, &problem);
+    QString resolved;
+    const bool made = Comm::makePrivateFolder(path, &problem, &resolved);
     ::umask(oldMask);
+    if (setup.endsWith("-parent"))
+        QVERIFY2(result || problem.contains("a folder above it is not safe: " + tmp.path() + ": "),
+                 qPrintable(problem));
     QCOMPARE(made, result);
     QCOMPARE(problem.isEmpty(), result);
     if (setup == "dangling")
@@ -174,6 +195,15 @@ void TestComm::makePrivateFolder()
         struct stat info;
         QCOMPARE(::lstat(QFile::encodeName(path).constData(), &info), 0);
         QCOMPARE(int(info.st_mode & 07777), 0700);
+        QCOMPARE(resolved, path);
+        // So is every parent it had to make.
+        if (setup == "none" || setup == "umask0") {
+            QCOMPARE(::lstat(QFile::encodeName(tmp.filePath("ZandroQuillet")).constData(), &info),
+                     0);
+            QCOMPARE(int(info.st_mode & 07777), 0700);
+        }
+    } else if (setup.endsWith("-parent")) {
+        QVERIFY(!QFileInfo::exists(path));
     }
 }
 
@@ -258,6 +288,66 @@ void TestComm::workFolderFallsBackToThePerUserFolder()
 
     qputenv("TMPDIR", savedTemp);
     qputenv("XDG_CACHE_HOME", savedCache);
+}
+
+void TestComm::workFolderRefusesUnsafeTemporaryFolders_data()
+{
+    QTest::addColumn<QString>("temp");
+    QTest::addColumn<QString>("refusal"); // empty: the shared folder is used
+    QTest::newRow("a temporary folder that does not exist")
+        << "missing" << "working folder refused: the temporary folder \"\" does not exist";
+    QTest::newRow("a temporary folder another user made for everybody")
+        << "foreign-open" << "a folder above it is not safe: @: belongs to another user (uid 65534)";
+    QTest::newRow("a temporary folder everybody can write, not sticky")
+        << "open" << "a folder above it is not safe: @: is writable by other users";
+    QTest::newRow("a shared sticky temporary folder") << "sticky" << QString();
+    QTest::newRow("a temporary folder reached through a link") << "link" << QString();
+}
+
+void TestComm::workFolderRefusesUnsafeTemporaryFolders()
+{
+    QFETCH(QString, temp);
+    QFETCH(QString, refusal);
+    if (temp.startsWith("foreign") && ::geteuid() != 0)
+        QSKIP("giving a folder to another user needs root");
+    QTemporaryDir tmp;
+    const QString real = tmp.filePath("tmp");
+    QVERIFY(QDir().mkpath(real));
+    const QByteArray native = QFile::encodeName(real);
+    QString named = real;
+    if (temp == "missing") {
+        named = tmp.filePath("gone");
+    } else if (temp == "foreign-open") {
+        QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(native.constData(), 0777), 0);
+    } else if (temp == "open") {
+        QCOMPARE(::chmod(native.constData(), 0777), 0);
+    } else if (temp == "sticky") {
+        QCOMPARE(::chmod(native.constData(), 01777), 0);
+    } else if (temp == "link") {
+        named = tmp.filePath("tmp-link");
+        QVERIFY(QFile::link(real, named));
+    }
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("TMPDIR", QFile::encodeName(named));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(tmp.filePath("cache")));
+    LogCapture log;
+    const QString folder = Comm::workFolder();
+    qputenv("TMPDIR", savedTemp);
+    qputenv("XDG_CACHE_HOME", savedCache);
+
+    if (refusal.isEmpty()) {
+        // Links are taken away once: the pass keeps the folder itself, not a way to it.
+        QCOMPARE(folder, real + "/ZandroQuillet/");
+        QCOMPARE(log.count("working folder refused:"), 0);
+    } else {
+        QCOMPARE(folder, tmp.filePath("cache/zandro-updater/"));
+        QCOMPARE(log.count(QString(refusal).replace("@", real)), 1);
+        QVERIFY(!QFileInfo::exists(real + "/ZandroQuillet"));
+        // Nothing lands at the root of the file system either.
+        QVERIFY(temp != "missing" || !QFileInfo::exists("/ZandroQuillet"));
+    }
 }
 
 void TestComm::catalogueEndpoint_data()

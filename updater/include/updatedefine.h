@@ -34,12 +34,34 @@ constexpr char CataloguePath[] = "/addons/get_addons.php";
 constexpr char CatalogueHostEnv[] = "ZANDRO_CATALOGUE_HOST";
 } // namespace Updater
 
+// What stands at a path, taken without following a link: a pass notes it when it makes or
+// unpacks something and compares it just before handing it on, so that nothing swapped in
+// between is used.
+struct FileIdentity
+{
+    enum Kind
+    {
+        Missing,
+        RegularFile,
+        Folder,
+        Other // a link, a pipe, a device
+    };
+    Kind kind = Missing;
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    static FileIdentity of(const QString &path);
+    // The same file or folder as other, and something was there.
+    bool sameAs(const FileIdentity &other) const;
+};
+
 // One entry of a package's Setup.xml: a file to hand to the installer.
 struct _SetupInfo
 {
     QString setupFile; // unpack folder + the entry's name; empty for entries other than "file"
     QString parameter; // read and kept, not used by the installation
     bool isCommon = false;
+    FileIdentity unpacked; // the regular file the unpacker wrote at setupFile
 };
 
 // One module offered by the catalogue, made by the catalogue manager from one module element of
@@ -103,17 +125,27 @@ public:
 
     // Makes path a folder only this user can enter: a missing folder is created with mode 0700
     // whatever the umask (missing parents too); an existing one is accepted only when it is a
-    // real folder, not a link, owned by this user, and its mode is then set to 0700. False,
-    // with the reason in problem, otherwise: the shared temporary folder is writable by
-    // everybody, and nothing may be written, unpacked or installed from a folder that another
-    // user can plant files or links in.
-    static bool makePrivateFolder(const QString &path, QString *problem = nullptr);
+    // real folder, not a link, owned by this user, and its mode is then set to 0700. Every
+    // folder above it must pass checkFolderChain. False, with the reason in problem, otherwise:
+    // nothing may be written, unpacked or installed from a folder that another user can plant
+    // files or links in, or rename away. resolved receives the folder's path with every link
+    // above it taken away (ending in "/" when path does), the path to keep using.
+    static bool makePrivateFolder(const QString &path, QString *problem = nullptr,
+                                  QString *resolved = nullptr);
+
+    // Whether the existing folder and every folder above it, links resolved, are out of other
+    // users' reach: each owned by root or this user, and not writable by group or others unless
+    // it is sticky (as /tmp is). False with the first offending folder and why in problem;
+    // resolved receives the folder's path without links.
+    static bool checkFolderChain(const QString &folder, QString *problem = nullptr,
+                                 QString *resolved = nullptr);
 
     // The updater's working folder, ending in "/": "ZandroQuillet/" in the temporary folder
     // when makePrivateFolder accepts it, otherwise the per-user "zandro-updater/" in
     // $XDG_CACHE_HOME (by default ~/.cache), so that whoever made the shared folder first
-    // cannot lock anybody out. The switch is logged once per process. Empty, with the reason
-    // in problem, when neither can be used.
+    // cannot lock anybody out. A temporary path that is empty or names no folder counts as
+    // refused. The switch is logged once per process. Empty, with the reason in problem, when
+    // neither can be used. A pass resolves it once and keeps the answer.
     static QString workFolder(QString *problem = nullptr);
 
     // Opens path for writing without ever following a link. Unless append is set, whatever is

@@ -8,6 +8,7 @@
 #include <QSettings>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -138,7 +139,61 @@ QString cacheHome()
 }
 } // namespace
 
-bool Comm::makePrivateFolder(const QString &path, QString *problem)
+namespace {
+// Whether others can change what this folder holds: it is writable by group or others and not
+// sticky, or it belongs to somebody other than root and this user. Such a folder anywhere above
+// a path lets its owner rename our folder away and put their own in its place.
+QString othersCanChange(const struct stat &info)
+{
+    if (info.st_uid != 0 && info.st_uid != ::geteuid())
+        return QStringLiteral("belongs to another user (uid %1)").arg(info.st_uid);
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) && !(info.st_mode & S_ISVTX))
+        return QStringLiteral("is writable by other users");
+    return QString();
+}
+
+// Makes path, whose parent exists, a folder of mode 0700 whatever the umask.
+bool makeFolder(const QByteArray &path)
+{
+    if (::mkdir(path.constData(), 0700) != 0)
+        return errno == EEXIST;
+    return ::chmod(path.constData(), 0700) == 0;
+}
+} // namespace
+
+bool Comm::checkFolderChain(const QString &folder, QString *problem, QString *resolved)
+{
+    const auto refuse = [&](const QString &where, const QString &why) {
+        if (problem)
+            *problem = QStringLiteral("%1: %2").arg(where, why);
+        return false;
+    };
+    char *real = ::realpath(QFile::encodeName(folder).constData(), nullptr);
+    if (!real)
+        return refuse(folder, errnoText(errno));
+    const QString canonical = QFile::decodeName(real);
+    std::free(real);
+    // realpath has taken every link away, so each step is the folder itself.
+    QString step = canonical;
+    for (;;) {
+        struct stat info;
+        if (::lstat(QFile::encodeName(step).constData(), &info) != 0)
+            return refuse(step, errnoText(errno));
+        if (!S_ISDIR(info.st_mode))
+            return refuse(step, QStringLiteral("is not a folder"));
+        const QString why = othersCanChange(info);
+        if (!why.isEmpty())
+            return refuse(step, why);
+        if (step == QLatin1String("/"))
+            break;
+        step = QFileInfo(step).path();
+    }
+    if (resolved)
+        *resolved = canonical;
+    return true;
+}
+
+bool Comm::makePrivateFolder(const QString &path, QString *problem, QString *resolved)
 {
     const QString clean = QDir::cleanPath(path);
     const auto refuse = [&](const QString &why) {
@@ -146,14 +201,37 @@ bool Comm::makePrivateFolder(const QString &path, QString *problem)
             *problem = QStringLiteral("%1: %2").arg(clean, why);
         return false;
     };
-    const QByteArray native = QFile::encodeName(clean);
+    if (!QDir::isAbsolutePath(clean) || clean == QLatin1String("/"))
+        return refuse(QStringLiteral("is not an absolute path to a folder"));
+
+    // The nearest folder above that exists decides where the rest is made; it and everything
+    // above it must be out of other users' reach, or they could swap ours for theirs later.
+    QStringList missing;
+    QString existing = QFileInfo(clean).path();
     struct stat info;
+    while (::lstat(QFile::encodeName(existing).constData(), &info) != 0) {
+        if (errno != ENOENT)
+            return refuse(QStringLiteral("%1: %2").arg(existing, errnoText(errno)));
+        missing.prepend(QFileInfo(existing).fileName());
+        existing = QFileInfo(existing).path();
+    }
+    QString base;
+    QString chainProblem;
+    if (!checkFolderChain(existing, &chainProblem, &base))
+        return refuse(QStringLiteral("a folder above it is not safe: %1").arg(chainProblem));
+    // Missing parents are private from the start, whatever the umask.
+    for (const QString &part : qAsConst(missing)) {
+        base = (base == QLatin1String("/") ? QString() : base) + QLatin1Char('/') + part;
+        if (!makeFolder(QFile::encodeName(base)))
+            return refuse(QStringLiteral("cannot create its parent folder %1: %2")
+                              .arg(base, errnoText(errno)));
+    }
+    const QString target = (base == QLatin1String("/") ? QString() : base) + QLatin1Char('/') +
+                           QFileInfo(clean).fileName();
+    const QByteArray native = QFile::encodeName(target);
     if (::lstat(native.constData(), &info) != 0) {
         if (errno != ENOENT)
             return refuse(errnoText(errno));
-        const QString parent = QFileInfo(clean).path();
-        if (!QDir().mkpath(parent))
-            return refuse(QStringLiteral("cannot create its parent folder"));
         if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
             return refuse(errnoText(errno));
         if (::lstat(native.constData(), &info) != 0)
@@ -168,15 +246,22 @@ bool Comm::makePrivateFolder(const QString &path, QString *problem)
     // The umask of whoever made it decided its mode; only this user may use it from now on.
     if ((info.st_mode & 07777) != 0700 && ::chmod(native.constData(), 0700) != 0)
         return refuse(QStringLiteral("cannot make it private: %1").arg(errnoText(errno)));
+    if (resolved)
+        *resolved = target + (path.endsWith(QLatin1Char('/')) ? QStringLiteral("/") : QString());
     return true;
 }
 
 QString Comm::workFolder(QString *problem)
 {
     static QString warnedAbout;
-    const QString shared = QDir::tempPath() + QLatin1String(SharedWorkFolder);
+    // TMPDIR naming a folder that does not exist leaves the toolkit with no temporary path at
+    // all; the shared folder would then be made at the root of the file system.
+    const QString temp = QDir::tempPath();
     QString sharedProblem;
-    if (makePrivateFolder(shared, &sharedProblem))
+    QString shared;
+    if (!QDir::isAbsolutePath(temp) || !QFileInfo(temp).isDir())
+        sharedProblem = QStringLiteral("the temporary folder \"%1\" does not exist").arg(temp);
+    else if (makePrivateFolder(temp + QLatin1String(SharedWorkFolder), &sharedProblem, &shared))
         return shared;
     const QString fallback = cacheHome() + QLatin1String(FallbackWorkFolder);
     if (warnedAbout != sharedProblem) {
@@ -184,11 +269,30 @@ QString Comm::workFolder(QString *problem)
         qWarning().noquote() << "working folder refused:" << sharedProblem << "- using" << fallback;
     }
     QString fallbackProblem;
-    if (makePrivateFolder(fallback, &fallbackProblem))
-        return fallback;
+    QString resolved;
+    if (makePrivateFolder(fallback, &fallbackProblem, &resolved))
+        return resolved;
     if (problem)
         *problem = sharedProblem + QLatin1String("; ") + fallbackProblem;
     return QString();
+}
+
+FileIdentity FileIdentity::of(const QString &path)
+{
+    FileIdentity identity;
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return identity;
+    identity.device = info.st_dev;
+    identity.inode = info.st_ino;
+    identity.kind = S_ISREG(info.st_mode) ? RegularFile : S_ISDIR(info.st_mode) ? Folder : Other;
+    return identity;
+}
+
+bool FileIdentity::sameAs(const FileIdentity &other) const
+{
+    return kind != Missing && kind == other.kind && device == other.device &&
+           inode == other.inode;
 }
 
 bool Comm::openNewFile(QFile &file, const QString &path, bool append, QString *problem)
