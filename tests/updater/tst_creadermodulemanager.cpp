@@ -4,9 +4,14 @@
 #include <cstdlib>
 #include <ctime>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "commandline.h"
 #include "creadermodulemanager.h"
 #include "httpserver.h"
+#include "installedversions.h"
 #include "kt_basic.h"
 #include "qhttpdownloads.h"
 #include "testenv.h"
@@ -114,6 +119,31 @@ struct ContextLog
     QtMessageHandler previous;
 };
 
+// The line of the manager's source that holds text, counted from 1; 0 when no line does. The
+// log context must name the statement itself, wherever edits above it have moved it.
+int sourceLine(const char *text)
+{
+    const QList<QByteArray> lines =
+        TestEnv::readFile(TEST_SOURCE_DIR "/updater/src/creadermodulemanager.cpp").split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).contains(text))
+            return i + 1;
+    }
+    return 0;
+}
+
+// Points XDG_STATE_HOME, where the installed versions are kept, at a fresh folder while it lives.
+struct FreshStateHome
+{
+    FreshStateHome() : saved(qgetenv("XDG_STATE_HOME"))
+    {
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.path()));
+    }
+    ~FreshStateHome() { qputenv("XDG_STATE_HOME", saved); }
+    QByteArray saved;
+    QTemporaryDir dir;
+};
+
 // Sets TZ for this process and makes the C library read it again.
 void setTimeZone(const QByteArray &tz)
 {
@@ -157,6 +187,10 @@ private slots:
     void pass();
     void stateFile_data();
     void stateFile();
+    void untrustedStateFileIsIgnored_data();
+    void untrustedStateFileIsIgnored();
+    void offerThatWalksBackIsDropped_data();
+    void offerThatWalksBackIsDropped();
 
     void queryEndToEnd();
     void queryFailsWithoutReplyFolder();
@@ -812,6 +846,178 @@ void TestCReaderModuleManager::stateFile()
     QCOMPARE(seen, entries);
 }
 
+void TestCReaderModuleManager::untrustedStateFileIsIgnored_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("why"); // empty: the file is read
+
+    QTest::newRow("own file is read") << "good"
+                                      << "";
+    QTest::newRow("exactly 1 MiB is read") << "1 MiB"
+                                           << "";
+    QTest::newRow("FIFO returns at once") << "fifo"
+                                          << "is not a regular file";
+    QTest::newRow("2000 MB sparse file") << "sparse"
+                                         << "is larger than 1048576 bytes";
+    QTest::newRow("one byte over 1 MiB") << "1 MiB + 1"
+                                         << "is larger than 1048576 bytes";
+    QTest::newRow("another user's file") << "foreign"
+                                         << "belongs to another user (uid 64123)";
+    QTest::newRow("writable by everybody") << "0666"
+                                           << "is writable by other users";
+    QTest::newRow("writable by the group") << "0664"
+                                           << "is writable by other users";
+    QTest::newRow("link to a good file") << "link"
+                                         << "is a symbolic link";
+}
+
+void TestCReaderModuleManager::untrustedStateFileIsIgnored()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, why);
+
+    if (kind == "foreign" && ::geteuid() != 0)
+        QSKIP("playing another user needs root");
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/UpdaterInfo.xml";
+    const QByteArray file = QFile::encodeName(path);
+    // What another user would plant to freeze the updates.
+    QByteArray content = R"(<updater_info><m name="Zandro Reader" version="999"/></updater_info>)";
+    if (kind == "1 MiB" || kind == "1 MiB + 1")
+        content += QByteArray(1024 * 1024 - content.size() + (kind == "1 MiB" ? 0 : 1), ' ');
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(file.constData(), 0644), 0);
+    } else if (kind == "link") {
+        QVERIFY(TestEnv::writeFile(dir.path() + "/good.xml", content));
+        QVERIFY(QFile::link(dir.path() + "/good.xml", path));
+    } else {
+        QVERIFY(TestEnv::writeFile(path, content));
+        QCOMPARE(::chmod(file.constData(), kind.startsWith('0') ? kind.toUInt(nullptr, 8) : 0644),
+                 0);
+        if (kind == "sparse")
+            QCOMPARE(::truncate(file.constData(), 2000LL * 1024 * 1024), 0);
+        if (kind == "foreign")
+            QCOMPARE(::chown(file.constData(), 64123, 64123), 0);
+    }
+
+    Fixture f;
+    f.manager.readerPath = dir.path() + "/";
+    QVector<_UpdaterInfo *> installed;
+    struct rusage before;
+    ::getrusage(RUSAGE_SELF, &before);
+    QElapsedTimer timer;
+    timer.start();
+    LogCapture log;
+    f.manager.ParseUpdaterInfo(installed);
+    // Bounds far from the faults: a blocking open never returns, reading the sparse file
+    // would take its 2000 MB.
+    QVERIFY(timer.elapsed() < 30000);
+    struct rusage after;
+    ::getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(after.ru_maxrss - before.ru_maxrss < 200 * 1024,
+             qPrintable(QString::number(after.ru_maxrss - before.ru_maxrss)));
+    const int entries = installed.size();
+    f.manager.ReleaseUpdaterInfoList(installed);
+    QCOMPARE(entries, why.isEmpty() ? 1 : 0);
+    const QStringList expected{"state file ignored: " + path + ": " + why};
+    QCOMPARE(log.lines(), why.isEmpty() ? QStringList() : expected);
+}
+
+void TestCReaderModuleManager::offerThatWalksBackIsDropped_data()
+{
+    QTest::addColumn<QString>("version");      // the parameter string's
+    QTest::addColumn<QStringList>("recorded"); // "name|version" installed before
+    QTest::addColumn<QString>("modules");      // module elements of the reply
+    QTest::addColumn<QStringList>("offer");
+    QTest::addColumn<QStringList>("dropped"); // the warnings, after their fixed words
+
+    const QString reader = R"(<m name="Zandro Reader" module_type="reader" result="true" )";
+    QTest::newRow("older reader") << "9.1.0.5096" << QStringList{}
+                                  << reader + R"(version="9.0.0.1"/>)" << QStringList{}
+                                  << QStringList{R"("Zandro Reader" 9.0.0.1 <= 9.1.0.5096)"};
+    QTest::newRow("same reader") << "9.1.0.5096" << QStringList{}
+                                 << reader + R"(version="9.1.0.5096"/>)" << QStringList{}
+                                 << QStringList{R"("Zandro Reader" 9.1.0.5096 <= 9.1.0.5096)"};
+    QTest::newRow("newer reader") << "9.1.0.5096" << QStringList{}
+                                  << reader + R"(version="9.2.0.1"/>)"
+                                  << QStringList{"Zandro Reader"} << QStringList{};
+    QTest::newRow("no parameter version, no reader rule")
+        << "" << QStringList{} << reader + R"(version="9.0.0.1"/>)" << QStringList{"Zandro Reader"}
+        << QStringList{};
+    QTest::newRow("reader by its type in another case")
+        << "9.1.0.5096" << QStringList{}
+        << R"(<m name="Viewer" module_type="READER" version="1.0" result="true"/>)" << QStringList{}
+        << QStringList{R"("Viewer" 1.0 <= 9.1.0.5096)"};
+    QTest::newRow("reader by its name, blanks and case aside")
+        << "9.1.0.5096" << QStringList{}
+        << R"(<m name="zandro reader" module_type="plugin" version="9.0" result="true"/>)"
+        << QStringList{} << QStringList{R"("zandro reader" 9.0 <= 9.1.0.5096)"};
+    QTest::newRow("other modules keep their own versions")
+        << "9.1.0.5096" << QStringList{}
+        << R"(<m name="OCR Pack" module_type="plugin" version="1.0" result="true"/>)"
+        << QStringList{"OCR Pack"} << QStringList{};
+    QTest::newRow("installed before, equal")
+        << "9.1.0.5096" << QStringList{"OCR Pack|2.0"}
+        << R"(<m name="OCR Pack" version="2.0" result="true"/>)" << QStringList{}
+        << QStringList{R"("OCR Pack" 2.0 <= 2.0)"};
+    QTest::newRow("installed before, lower offered")
+        << "" << QStringList{"OCR Pack|2.0"}
+        << R"(<m name="OCR Pack" version="1.9.9.9" result="true"/>)" << QStringList{}
+        << QStringList{R"("OCR Pack" 1.9.9.9 <= 2.0)"};
+    QTest::newRow("installed before, newer offered")
+        << "" << QStringList{"OCR Pack|2.0"}
+        << R"(<m name="OCR Pack" version="2.0.0.1" result="true"/>)" << QStringList{"OCR Pack"}
+        << QStringList{};
+    QTest::newRow("installed under another name")
+        << "" << QStringList{"OCR Pack|5.0"}
+        << R"(<m name="OCR pack" version="1.0" result="true"/>)" << QStringList{"OCR pack"}
+        << QStringList{};
+    QTest::newRow("reader newer than the parameters, installed already")
+        << "9.1.0.5096" << QStringList{"Zandro Reader|9.2.0.1"} << reader + R"(version="9.2.0.1"/>)"
+        << QStringList{} << QStringList{R"("Zandro Reader" 9.2.0.1 <= 9.2.0.1)"};
+    QTest::newRow("offer order kept around a drop")
+        << "9.1.0.5096" << QStringList{}
+        << R"(<m name="A" version="1" result="true"/>)" + reader +
+               R"(version="9.0.0.1"/><m name="B" version="2" result="true"/>)"
+        << QStringList{"A", "B"} << QStringList{R"("Zandro Reader" 9.0.0.1 <= 9.1.0.5096)"};
+    QTest::newRow("a record already dropped says nothing more")
+        << "9.1.0.5096" << QStringList{}
+        << R"(<m name="Zandro Reader" module_type="reader" version="9.0" result="false"/>)"
+        << QStringList{} << QStringList{};
+}
+
+void TestCReaderModuleManager::offerThatWalksBackIsDropped()
+{
+    QFETCH(QString, version);
+    QFETCH(QStringList, recorded);
+    QFETCH(QString, modules);
+    QFETCH(QStringList, offer);
+    QFETCH(QStringList, dropped);
+
+    FreshStateHome state;
+    for (const QString &entry : qAsConst(recorded)) {
+        QString problem;
+        QVERIFY2(
+            InstalledVersions::record(entry.section('|', 0, 0), entry.section('|', 1), &problem),
+            qPrintable(problem));
+    }
+    QTemporaryDir dir;
+    const QString replyPath = dir.path() + "/reply.xml";
+    QVERIFY(TestEnv::writeFile(replyPath, ("<modules>" + modules + "</modules>").toUtf8()));
+    Fixture f(
+        QStringLiteral(R"(type:"Update List",product:"ZandroReader",version:"%1")").arg(version));
+    LogCapture log;
+    f.manager.OnPaserModuleInfo(replyPath);
+    QCOMPARE(offeredNames(f.manager), offer);
+    QStringList warnings;
+    const QString words = "offer dropped, not newer than the installed version: ";
+    for (const QString &line : log.lines()) {
+        if (line.startsWith(words))
+            warnings << line.mid(words.size());
+    }
+    QCOMPARE(warnings, dropped);
+}
+
 void TestCReaderModuleManager::queryEndToEnd()
 {
     // The service is addressed with its path doubled, so that is where the reply must lie.
@@ -858,8 +1064,8 @@ void TestCReaderModuleManager::queryEndToEnd()
     QCOMPARE(url->file, QString("updater/src/creadermodulemanager.cpp"));
     QCOMPARE(url->function,
              QString("int CReaderModuleManager::QueryModuleInfo(QProgressBar*, bool)"));
-    QCOMPARE(url->line, 60);
-    QCOMPARE(path->line, 61);
+    QCOMPARE(url->line, sourceLine("\"CReaderModuleManager::QueryModuleInfo:strURL: \""));
+    QCOMPARE(path->line, sourceLine("\"CReaderModuleManager::QueryModuleInfo:strTempPathName: \""));
 
     // A second query replaces the downloader and the whole offer.
     QPointer<QHttpDownLoadS> first = f.manager.downloader;
@@ -898,12 +1104,13 @@ void TestCReaderModuleManager::queryFailsWithoutReplyFolder()
     QSignalSpy finished(&f.manager, &CReaderModuleManager::sQueryModuleInfoFinish);
     ContextLog log;
     QCOMPARE(f.manager.QueryModuleInfo(&bar), 1);
-    QVERIFY2(f.manager.queryFailure.contains("is not a folder"), qPrintable(f.manager.queryFailure));
+    QVERIFY2(f.manager.queryFailure.contains("is not a folder"),
+             qPrintable(f.manager.queryFailure));
     QVERIFY(QFile::remove(fallback));
     const ContextLog::Line *line = log.find("can not make path:");
     QVERIFY(line);
     QCOMPARE(line->message, "can not make path: \"" + blocker + "\"");
-    QCOMPARE(line->line, 65);
+    QCOMPARE(line->line, sourceLine("\"can not make path:\""));
     QVERIFY(f.manager.downloader);
     QCoreApplication::processEvents();
     QCOMPARE(finished.count(), 0);

@@ -9,8 +9,10 @@
 
 #include "ckt_urlencode.h"
 #include "commandline.h"
+#include "installedversions.h"
 #include "kt_basic.h"
 #include "qhttpdownloads.h"
+#include "trustedfile.h"
 #include "updaterapp.h"
 
 namespace {
@@ -18,6 +20,10 @@ constexpr char ReplyFileName[] = "update_tmpfile.xml"; // in the working folder
 constexpr char StateFileName[] = "UpdaterInfo.xml";    // appended to readerPath
 // Text the state file must hold before it is parsed at all.
 constexpr char StateFileMarker[] = "updater_info";
+// A state file is small; anything larger is not one and is never read into memory.
+constexpr qint64 StateFileMaxBytes = 1024 * 1024;
+// The module type of the reader itself in catalogue records.
+constexpr char ReaderModuleType[] = "reader";
 // Offsets from UTC, in seconds, from +08:00:00 to +08:59:59 pick the UTC+8 catalogue endpoint.
 // Taken unsigned, smaller offsets wrap to large values and fall outside the span too.
 constexpr int Utc8Offset = 8 * 3600;
@@ -40,6 +46,25 @@ template <typename Visit> void forEachAttribute(CXML_Element *element, Visit vis
 bool equalsNoCase(const QString &text, const char *word)
 {
     return text.toLatin1().toLower() == word;
+}
+
+// Equal when only the case of ASCII letters differs; every other character must match exactly.
+bool equalsAsciiNoCase(const QString &a, const QString &b)
+{
+    if (a.size() != b.size())
+        return false;
+    const auto fold = [](ushort c) { return c >= 'A' && c <= 'Z' ? ushort(c + ('a' - 'A')) : c; };
+    for (int i = 0; i < a.size(); ++i) {
+        if (fold(a.at(i).unicode()) != fold(b.at(i).unicode()))
+            return false;
+    }
+    return true;
+}
+
+// The parameter string's value for key; empty without a controller.
+QString parameter(const UpdaterApp *app, const char *key)
+{
+    return app && app->commandLine ? app->commandLine->getValue(QLatin1String(key)) : QString();
 }
 } // namespace
 
@@ -251,6 +276,7 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
             expressParam = app->commandLine->getValue(QLatin1String(Updater::ParamExpress));
         const bool express = expressParam.toInt(nullptr, 10) != 0;
 
+        const QHash<QString, QString> highestInstalled = InstalledVersions::load();
         for (int i = 0; i < count; ++i) {
             CXML_Element *child = root->GetElement(i);
             if (!child)
@@ -260,7 +286,8 @@ void CReaderModuleManager::OnPaserModuleInfo(QString path)
             const bool available = listMode && CheckModuleAvailable(record, installed);
             const bool expressDropped = express && (record->name.contains(QLatin1String("OCR_")) ||
                                                     record->name == QLatin1String("PDF/A"));
-            if (expressDropped || !record->result || available)
+            if (expressDropped || !record->result || available ||
+                walksBack(record, highestInstalled))
                 delete record;
             else
                 offeredModules.append(record);
@@ -277,6 +304,36 @@ void CReaderModuleManager::ReleaseModuleInfo()
     for (MODULEINFO *record : qAsConst(offeredModules))
         delete record;
     offeredModules.clear();
+}
+
+bool CReaderModuleManager::isReaderItself(const MODULEINFO *record) const
+{
+    const QString product = parameter(app, Updater::ParamProduct);
+    if (equalsAsciiNoCase(record->moduleType, QLatin1String(ReaderModuleType)))
+        return true;
+    QString name = record->name;
+    name.remove(QLatin1Char(' '));
+    return !product.isEmpty() && equalsAsciiNoCase(name, product);
+}
+
+bool CReaderModuleManager::walksBack(const MODULEINFO *record,
+                                     const QHash<QString, QString> &highestInstalled) const
+{
+    const QString readerVersion = parameter(app, Updater::ParamVersion);
+    QString installed;
+    if (!readerVersion.isEmpty() && isReaderItself(record) &&
+        CompareVersion(record->version, readerVersion) <= 0)
+        installed = readerVersion;
+    const QString highest = highestInstalled.value(record->name);
+    if (installed.isEmpty() && !highest.isEmpty() && CompareVersion(record->version, highest) <= 0)
+        installed = highest;
+    if (installed.isEmpty())
+        return false;
+    // The catalogue may offer it, over plain http even an attacker's: an old signed package
+    // must never take the machine back to a release with known holes.
+    qWarning() << "offer dropped, not newer than the installed version:" << record->name
+               << qUtf8Printable(record->version) << "<=" << qUtf8Printable(installed);
+    return true;
 }
 
 int CReaderModuleManager::CompareVersion(QString a, QString b)
@@ -306,11 +363,20 @@ int CReaderModuleManager::CompareVersion(QString a, QString b)
 void CReaderModuleManager::ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed)
 {
     installed.clear();
-    QFile file(readerPath + QLatin1String(StateFileName));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text) || file.size() == 0)
+    // With no install folder in the parameters this is the current folder, which may be one
+    // that others can write to: a planted file could freeze the updates or hang the pass.
+    const QString path = readerPath + QLatin1String(StateFileName);
+    QByteArray bytes;
+    QString problem;
+    const TrustedFile::Result read =
+        TrustedFile::read(path, TrustedFile::UserOrRoot, StateFileMaxBytes, &bytes, &problem);
+    if (read == TrustedFile::Refused)
+        qWarning().noquote() << "state file ignored:"
+                             << QFileInfo(path).absoluteFilePath() + QLatin1String(": ") + problem;
+    if (read != TrustedFile::Read || bytes.isEmpty())
         return;
-    const QByteArray bytes = file.readAll();
-    file.close();
+    // Carriage returns were always dropped (the file used to be read in text mode).
+    bytes.replace("\r", "");
     const int nul = bytes.indexOf('\0');
     if (!bytes.left(nul < 0 ? bytes.size() : nul).contains(StateFileMarker))
         return;

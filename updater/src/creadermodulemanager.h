@@ -4,11 +4,13 @@
 // The reply is a document whose root's child elements are modules, one record each, in document
 // order; module attributes are matched on their exact, case-sensitive local name. A record is
 // offered when the service says "result" true, the express filter lets it through and the state
-// file "UpdaterInfo.xml" does not show it already installed. Two clean-up rules then withdraw a
-// patch that comes with an updater update and the internal service's service-mode items.
+// file "UpdaterInfo.xml" does not show it already installed. A record that would walk the
+// machine back is dropped too (see walksBack). Two clean-up rules then withdraw a patch that
+// comes with an updater update and the internal service's service-mode items.
 #ifndef UPDATER_SRC_CREADERMODULEMANAGER_H
 #define UPDATER_SRC_CREADERMODULEMANAGER_H
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -56,6 +58,9 @@ public:
     static int CompareVersion(QString a, QString b);
     // Appends one entry per module of the state file to installed (which must come empty); a
     // missing or malformed state file leaves it empty. The entries are the caller's to release.
+    // The file is read through TrustedFile (owned by this user or root, not writable by others,
+    // at most 1 MiB, no link, no blocking); a refused one logs "state file ignored: PATH: WHY"
+    // and counts as missing.
     void ParseUpdaterInfo(QVector<_UpdaterInfo *> &installed);
     // Deletes every entry, last first.
     void ReleaseUpdaterInfoList(QVector<_UpdaterInfo *> &installed);
@@ -63,6 +68,18 @@ public:
     bool CheckUpdaterAvailable(MODULEINFO *record, bool unused);
     // True when the record is already available on this machine and is not to be offered.
     bool CheckModuleAvailable(MODULEINFO *record, QVector<_UpdaterInfo *> &installed);
+
+    // True when the record is the reader itself: its module_type is "reader", or its name
+    // without blanks is the parameter string's product, both in any ASCII letter case. Either
+    // suffices, so that a catalogue cannot slip an old reader past the version rule by using
+    // the one spelling but not the other.
+    bool isReaderItself(const MODULEINFO *record) const;
+    // True, with one warning line naming both versions, when installing the record would walk
+    // the machine back: it is the reader itself and not newer (by CompareVersion) than the
+    // parameter string's version, or it is not newer than highestInstalled's entry under its
+    // exact name (what this updater installed before). An empty parameter version means no
+    // reader rule. Runs after the other rules of a record, so their drops log nothing here.
+    bool walksBack(const MODULEINFO *record, const QHash<QString, QString> &highestInstalled) const;
 
     // Withdraws the last patch when an updater update is on offer too. Always true.
     bool DeletePatchUpdate();
