@@ -98,8 +98,11 @@ private slots:
     void onlyWhatTheRulesLetThrough();
     void rotatesAtTheBoundKeepingTwo();
     void lineLongerThanTheBoundIsCut();
-    void refusesPlantedFiles_data();
-    void refusesPlantedFiles();
+    void plantedFilesAreReplacedOrRefused_data();
+    void plantedFilesAreReplacedOrRefused();
+    void folderOpenToOthersIsMadePrivate();
+    void controlCharactersAreEscaped_data();
+    void controlCharactersAreEscaped();
 };
 
 void TestUpdaterLog::defaultFolder_data()
@@ -255,21 +258,40 @@ void TestUpdaterLog::lineLongerThanTheBoundIsCut()
     QCOMPARE(TestEnv::readFile(folder + "/updater.log"), QByteArray(999, 'x') + '\n');
 }
 
-void TestUpdaterLog::refusesPlantedFiles_data()
+void TestUpdaterLog::plantedFilesAreReplacedOrRefused_data()
 {
     QTest::addColumn<QString>("planted");
-    QTest::newRow("file is a link") << "file link";
-    QTest::newRow("folder is a link") << "folder link";
-    QTest::newRow("file is a FIFO") << "fifo";
-    QTest::newRow("file is a folder") << "folder";
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("warning"); // after the folder's path
+
+    const QString stderrOnly = " - logging to standard error only";
+    // In our own folder whatever stands under the file's name is removed, as a name.
+    QTest::newRow("file is a link") << "file link" << true << "/updater.log: is a symbolic link";
+    QTest::newRow("file is a FIFO") << "fifo" << true << "/updater.log: is not a regular file";
+    QTest::newRow("another user's file")
+        << "foreign file" << true << "/updater.log: belongs to another user (uid 64123)";
+    QTest::newRow("second name of another file")
+        << "hard link" << true << "/updater.log: has another name (a hard link)";
+    // What cannot be removed as a name, or is not ours to use, leaves standard error alone.
+    QTest::newRow("file is a folder")
+        << "folder" << false << "/updater.log: is a folder" + stderrOnly;
+    QTest::newRow("folder is a link")
+        << "folder link" << false << ": is a symbolic link" + stderrOnly;
+    QTest::newRow("another user's folder")
+        << "foreign folder" << false << ": belongs to another user (uid 64123)" + stderrOnly;
 }
 
-void TestUpdaterLog::refusesPlantedFiles()
+void TestUpdaterLog::plantedFilesAreReplacedOrRefused()
 {
     QFETCH(QString, planted);
+    QFETCH(bool, opens);
+    QFETCH(QString, warning);
 
+    if (planted.startsWith("foreign") && ::geteuid() != 0)
+        QSKIP("playing another user needs root");
     const QString base = freshFolder("");
     const QString folder = base + "zandro-updater";
+    const QString file = folder + "/updater.log";
     const QString victim = base + "victim";
     QVERIFY(QDir().mkpath(victim));
     QVERIFY(TestEnv::writeFile(victim + "/target", "untouched"));
@@ -277,24 +299,115 @@ void TestUpdaterLog::refusesPlantedFiles()
         QVERIFY(QFile::link(victim, folder));
     } else {
         QVERIFY(QDir().mkpath(folder));
-        const QByteArray file = QFile::encodeName(folder + "/updater.log");
+        const QByteArray native = QFile::encodeName(file);
         if (planted == "file link")
-            QVERIFY(QFile::link(victim + "/target", folder + "/updater.log"));
+            QVERIFY(QFile::link(victim + "/target", file));
+        else if (planted == "hard link")
+            QCOMPARE(::link(QFile::encodeName(victim + "/target").constData(), native.constData()),
+                     0);
         else if (planted == "fifo")
-            QCOMPARE(::mkfifo(file.constData(), 0600), 0);
-        else
-            QVERIFY(QDir().mkpath(folder + "/updater.log"));
+            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        else if (planted == "folder")
+            QVERIFY(QDir().mkpath(file));
+        else if (planted == "foreign file")
+            QVERIFY(TestEnv::writeFile(file, "theirs") &&
+                    ::chown(native.constData(), 64123, 64123) == 0);
+        else if (planted == "foreign folder")
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), 64123, 64123), 0);
     }
 
-    UpdaterLog log(folder);
-    QVERIFY(!log.isOpen());
-    // The updater carries on: messages still reach standard error.
     StderrCapture capture(TestEnv::root() + "/stderr.txt");
-    qWarning("still reported");
-    QVERIFY(capture.text().endsWith("still reported\n"));
+    {
+        UpdaterLog log(folder);
+        QCOMPARE(log.isOpen(), opens);
+        qWarning("still reported");
+    }
+    // One warning says what happened; the updater carries on.
+    const QList<QByteArray> lines = capture.text().split('\n');
+    QCOMPARE(lines.size(), 3);
+    const QString verb = warning.startsWith(':') ? "log folder refused: "
+                         : opens                 ? "log file replaced: "
+                                                 : "log file refused: ";
+    QVERIFY2(lines.at(0).endsWith((verb + folder + warning).toLocal8Bit()),
+             lines.at(0).constData());
+    QVERIFY(lines.at(1).endsWith("still reported"));
+    if (opens) {
+        QCOMPARE(linesOf(file), lines.mid(0, 2));
+        QCOMPARE(modeOf(file), mode_t(0600));
+    }
     QCOMPARE(TestEnv::readFile(victim + "/target"), QByteArray("untouched"));
     QCOMPARE(QDir(victim).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{"target"});
+}
+
+void TestUpdaterLog::folderOpenToOthersIsMadePrivate()
+{
+    const QString folder = freshFolder("zandro-updater");
+    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    QVERIFY(TestEnv::writeFile(folder + "/updater.log", "earlier line\n"));
+    QCOMPARE(::chmod(QFile::encodeName(folder + "/updater.log").constData(), 0644), 0);
+    {
+        UpdaterLog log(folder);
+        QVERIFY(log.isOpen());
+        qWarning("next line");
+    }
+    QCOMPARE(modeOf(folder), mode_t(0700));
+    QCOMPARE(modeOf(folder + "/updater.log"), mode_t(0600));
+    const QList<QByteArray> lines = linesOf(folder + "/updater.log");
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first(), QByteArray("earlier line"));
+}
+
+void TestUpdaterLog::controlCharactersAreEscaped_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("written"); // the message as it appears in the line
+
+    QTest::newRow("plain text and backslashes stay")
+        << R"(C:\path "quoted" 100%)" << QByteArray(R"(C:\path "quoted" 100%)");
+    QTest::newRow("a forged line")
+        << "download of http://h/x\n2026-01-01 00:00:00.000 default src/x.cpp:1 f: update "
+           "finished: The update of Zandro Reader 9.0.0.1 is complete"
+        << QByteArray("download of http://h/x\\n2026-01-01 00:00:00.000 default src/x.cpp:1 f: "
+                      "update finished: The update of Zandro Reader 9.0.0.1 is complete");
+    QTest::newRow("return, tab, escape, DEL, NUL")
+        << QString("a\rb\tc\x1b[31md\x7f") + QChar(0) + "e"
+        << QByteArray("a\\rb\\tc\\x1b[31md\\x7f\\x00e");
+    QTest::newRow("C1 controls and Unicode line ends")
+        << QString("a") + QChar(0x85) + "b" + QChar(0x2028) + "c" + QChar(0x2029) + "d" +
+               QString::fromUtf8("\u00e9")
+        << QByteArray("a\\x85b\\u2028c\\u2029d\xc3\xa9");
+    QTest::newRow("closing line end kept") << "result: 0 \n" << QByteArray("result: 0 \n");
+    QTest::newRow("only the last line end is kept") << "a\n\n" << QByteArray("a\\n\n");
+}
+
+void TestUpdaterLog::controlCharactersAreEscaped()
+{
+    QFETCH(QString, message);
+    QFETCH(QByteArray, written);
+
+    const QString folder = freshFolder("zandro-updater");
+    QByteArray stderrText;
+    {
+        UpdaterLog log(folder);
+        StderrCapture capture(TestEnv::root() + "/stderr.txt");
+        qWarning().noquote() << message;
+        UpdaterLog::reportToUser(message);
+        stderrText = capture.text();
+    }
+    const QByteArray fileText = TestEnv::readFile(folder + "/updater.log");
+    // Two messages in the file, each on one line (plus a kept closing line end): nothing forged
+    // in between.
+    const int closing = written.endsWith('\n') ? 1 : 0;
+    const QList<QByteArray> lines = fileText.split('\n');
+    QCOMPARE(lines.size(), 3 + 2 * closing);
+    const QByteArray text = written.left(written.size() - closing);
+    QVERIFY2(lines.at(0).endsWith(": " + text), lines.at(0).constData());
+    QVERIFY2(lines.at(1 + closing).endsWith(": " + text), lines.at(1 + closing).constData());
+    // Standard error has the warning's line as the file has it, then reportToUser's bare line.
+    const QByteArray warningLine = fileText.left(fileText.indexOf(written) + written.size() + 1);
+    QCOMPARE(stderrText, warningLine + written + '\n');
 }
 
 ZANDRO_TEST_MAIN(TestUpdaterLog)

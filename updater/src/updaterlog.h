@@ -6,10 +6,18 @@
 // one message per line. Before a line would take the file past maxBytes it is rotated:
 // "updater.log.1" becomes "updater.log.2" (the oldest is dropped), "updater.log" becomes
 // "updater.log.1", and a new file is started, so the three files never hold more than three times
-// the bound. Missing folders are made 0700 and the file 0600. The folder must be a real folder
-// owned by the user and the file a regular file owned by the user: links are never followed, and
-// anything else leaves the updater on standard error only. A log that cannot be written never
-// stops a pass.
+// the bound. The folder goes through Comm::makePrivateFolder: missing folders are made 0700, and
+// a folder of the user's that others could enter is set back to 0700; a link, or a folder that
+// is not the user's, leaves the updater on standard error only. In that folder the file must be
+// a regular file of the user's with no other name (mode 0600): anything else found there (a
+// link, a FIFO, another user's file) was planted while the folder was open, and is removed as a
+// name and a new file started, with one warning line saying so. Links are never followed. A log
+// that cannot be written never stops a pass.
+//
+// Control characters inside a message (below 0x20, 0x7f, the C1 controls, U+2028 and U+2029) are
+// written as escapes such as "\n" or "\x1b", on standard error and in the file alike, so that a
+// value from a catalogue or a server can never end its line and forge one of the updater's own;
+// a single line end closing a message is kept.
 //
 // Which messages arrive is decided by Qt's logging rules before the handler runs: under
 // QT_LOGGING_RULES="*.debug=false" debug lines reach neither place, so anything support must see
@@ -62,8 +70,12 @@ public:
 private:
     static void handleMessage(QtMsgType type, const QMessageLogContext &context,
                               const QString &message);
-    void open();
-    void openFile();
+    // Opens folder and file; returns the one warning to log once the handler is in place (the
+    // folder or file refused, or a planted file replaced), empty when there is nothing to say.
+    QString open();
+    // Opens the file in the open folder; anything at the name that is not a regular file of
+    // this user's alone is removed and a new file made. Returns what was wrong, empty if nothing.
+    QString openFile();
     void rotate();
     void closeFile();
     void appendLocked(const QByteArray &text);
