@@ -16,6 +16,7 @@ private slots:
     void listensOnLoopbackOnly();
     void secondListenerFailsQuietly();
     void notListeningBeforeStart();
+    void probesAreCountedNotLoggedEachTime();
 
 private:
     // Connects, optionally sends bytes, and returns all bytes read until the server hangs up.
@@ -97,6 +98,33 @@ void TestUpdateListener::notListeningBeforeStart()
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, UpdateListener::Port);
     QVERIFY(!client.waitForConnected(2000));
+}
+
+void TestUpdateListener::probesAreCountedNotLoggedEachTime()
+{
+    const QString first = "UpdateListener newLocalConnection()";
+    const QString summary = "presence probes answered since the last line: ";
+    LogCapture log;
+    {
+        UpdateListener listener;
+        listener.startListener();
+        bool closed = false;
+        // Far fewer than a minute's worth even on a busy machine: one line for all of them.
+        for (int i = 0; i < 40; ++i)
+            QCOMPARE(probe(QByteArray(), &closed), QByteArray("UpdaterRuning"));
+        QCOMPARE(log.lines(), QStringList{first});
+        // Once the interval has passed, the next probe brings the count of all since the first.
+        listener.reportIntervalMs = 0;
+        QCOMPARE(probe(QByteArray(), &closed), QByteArray("UpdaterRuning"));
+        QCOMPARE(log.lines(), (QStringList{first, summary + "40"}));
+        listener.reportIntervalMs = UpdateListener::ReportIntervalMs;
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(probe(QByteArray(), &closed), QByteArray("UpdaterRuning"));
+        QCOMPARE(log.lines().size(), 2);
+    }
+    // The listener's end tells the rest.
+    QCOMPARE(log.lines(), (QStringList{first, summary + "40", summary + "3"}));
+    QCOMPARE(UpdateListener::ReportIntervalMs, 60000);
 }
 
 ZANDRO_TEST_MAIN(TestUpdateListener)
