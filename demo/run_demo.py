@@ -88,9 +88,10 @@ def main():
         package = os.path.join(session.www, PACKAGE_PATH.lstrip("/"))
         names = pack(args.pack, package)
         size = os.path.getsize(package)
-        # Signed as a publisher would: the version is a word of the trusted comment.
-        subprocess.run(["minisign", "-S", "-s", args.key, "-m", package, "-t",
-                        f"Zandro Reader {OFFERED_VERSION}"], check=True,
+        # Signed as a publisher would: for exactly the module name and version the catalogue
+        # offers, which the trusted comment binds.
+        subprocess.run([args.pack, "sign", "--key", args.key, "--name", "Zandro Reader",
+                        "--version", OFFERED_VERSION, package], check=True,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         authority = bed.TestCA(os.path.join(session.base, "ca"))
         nginx = bed.Nginx(session.www, os.path.join(session.base, "nginx"), tls=authority)

@@ -218,7 +218,8 @@ int verifyChild(const QString &package, const QString &signaturePath, const QStr
     QByteArray signature;
     QString reason;
     if (!PackageVerifier::readSignatureFile(signaturePath, &signature, &reason) ||
-        !verifier.verify(package, signature, QStringLiteral("1.0"), &reason)) {
+        !verifier.verify(package, signature, QStringLiteral("Bench"), QStringLiteral("1.0"),
+                         &reason)) {
         std::fprintf(stderr, "%s\n", qPrintable(reason));
         return 4;
     }
@@ -233,7 +234,7 @@ bool signPackage(const QString &package, const QString &work, QString &signature
                   "/dev/null", {})
              .ok ||
         !runChild({"minisign", "-S", "-s", work + "/bench.key", "-m", package, "-x", signature,
-                   "-t", "Bench 1.0"},
+                   "-t", "zandro-package name=\"Bench\" version=1.0"},
                   "/dev/null", {})
              .ok)
         return false;

@@ -369,12 +369,20 @@ class UntrustedCertificateTest(PassFixture, unittest.TestCase):
         self.assertIn("self signed", lines[0].lower().replace("-", " "))
 
 
-def sign(path, key="trusted1", comment="Zandro Reader 9.2.0.1", legacy=False):
-    """Signs path with a throwaway test key into path + ".minisig", as a publisher would."""
+def sign(path, key="trusted1", name="Zandro Reader", version="9.2.0.1", comment=None,
+         legacy=False):
+    """Signs path with a throwaway test key into path + ".minisig", as a publisher would: the
+    trusted comment binds the module name and version, unless comment replaces it ("" keeps
+    minisign's own default comment)."""
+    if comment is None:
+        comment = f'zandro-package name="{name}" version={version}'
     subprocess.run(["minisign", "-S", *(["-l"] if legacy else []),
                     "-s", os.path.join(KEYS, key + ".key"), "-m", path,
-                    "-x", path + ".minisig", "-t", comment],
+                    "-x", path + ".minisig", *(["-t", comment] if comment else [])],
                    check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
+NOT_THE_FORM = 'trusted comment is not of the form zandro-package name="NAME" version=VERSION'
 
 
 def sha256_of(path):
@@ -384,20 +392,32 @@ def sha256_of(path):
 
 class SignedUpdateTest(PassFixture, unittest.TestCase):
     """The build with keys: over https, no byte reaches installUpdate unless a built-in key
-    signed the package for the offered version."""
+    signed the package, in the prehashed form, for the offered module name and version."""
 
     TLS = "ca"
     UPDATER_PROGRAM = "signed"
 
-    def offer_signed(self, digest=None, **signing):
+    def offer_signed(self, digest=None, offered_version="9.2.0.1", **signing):
         sign(self.package, **signing)
         size = os.path.getsize(self.package)
-        module = dict(name="Zandro Reader", version="9.2.0.1", description="Zandro Reader 9.2",
-                      size=f"{size}B", url=self.nginx.url(PACKAGE_PATH), result="true",
-                      module_type="reader")
+        module = dict(name="Zandro Reader", version=offered_version,
+                      description="Zandro Reader 9.2", size=f"{size}B",
+                      url=self.nginx.url(PACKAGE_PATH), result="true", module_type="reader")
         if digest:
             module["sha256"] = digest
         bed.write_catalogue(self.session.www, [module])
+
+    def assert_nothing_left(self):
+        self.assertEqual(self.session.installer_calls(), [])
+        cached = os.path.join(self.session.tmp, "ZandroQuillet", os.path.basename(PACKAGE_PATH))
+        self.assertFalse(os.path.exists(cached))
+        self.assertFalse(os.path.exists(self.unpacked(next(iter(self.files)))))
+
+    def remake_package(self):
+        """Makes the server's copy good again for the next row."""
+        subprocess.run([PACK, "create", "--preset", "1", self.package,
+                        *[os.path.join(self.session.base, "src", n) for n in self.files]],
+                       check=True)
 
     def assert_refused(self, run, reason):
         self.assertEqual(run.exit_code, 1, run.log)
@@ -405,15 +425,12 @@ class SignedUpdateTest(PassFixture, unittest.TestCase):
         lines = failure_lines(run.log)
         self.assertEqual(len(lines), 1, run.log)
         self.assertIn(reason, lines[0])
-        self.assertEqual(self.session.installer_calls(), [])
-        cached = os.path.join(self.session.tmp, "ZandroQuillet", os.path.basename(PACKAGE_PATH))
-        self.assertFalse(os.path.exists(cached))
-        self.assertFalse(os.path.exists(self.unpacked(next(iter(self.files)))))
+        self.assert_nothing_left()
 
     def test_signed_package_installs(self):
-        for key, legacy in (("trusted1", False), ("trusted2", True)):
-            with self.subTest(key=key, legacy=legacy):
-                self.offer_signed(digest=sha256_of(self.package), key=key, legacy=legacy)
+        for key in ("trusted1", "trusted2"):
+            with self.subTest(key=key):
+                self.offer_signed(digest=sha256_of(self.package), key=key)
                 self.configure(manual=True)
                 run = self.run_pass(["Return"] * 4)
                 self.assertEqual(run.exit_code, 0, run.log)
@@ -426,8 +443,17 @@ class SignedUpdateTest(PassFixture, unittest.TestCase):
             ("tampered package", dict(), "tamper", "package does not match its signature"),
             ("no signature", dict(), "unsigned", "download of the signature http"),
             ("key not built in", dict(key="untrusted"), None, "signature made with an unknown key"),
-            ("older version signed", dict(comment="Zandro Reader 9.2.0.0"), None,
-             "trusted comment does not name version 9.2.0.1"),
+            ("legacy form", dict(legacy=True), None,
+             "legacy signature: only the prehashed form (ED) is accepted"),
+            ("older version signed", dict(version="9.2.0.0"), None,
+             "signed for version 9.2.0.0, not 9.2.0.1"),
+            ("signed for another module", dict(name="Zandro OCR_Engine plug-in"), None,
+             'signed for module "Zandro OCR_Engine plug-in", not "Zandro Reader"'),
+            ("minisign's default comment", dict(comment=""), None, NOT_THE_FORM),
+            ("free-form comment naming the version", dict(comment="Zandro Reader 9.2.0.1"), None,
+             NOT_THE_FORM),
+            ("another module in free form", dict(comment="Zandro OCR_Engine plug-in 9.2.0.1"),
+             None, NOT_THE_FORM),
             ("digest mismatch", dict(digest="0" * 64), None,
              "its SHA-256 does not match the catalogue's"),
         ]
@@ -444,10 +470,32 @@ class SignedUpdateTest(PassFixture, unittest.TestCase):
                     os.remove(self.package + ".minisig")
                 self.configure(manual=True)
                 self.assert_refused(self.run_pass(["Return"] * 2), reason)
-                # The server's copy is made good again for the next row.
-                subprocess.run([PACK, "create", "--preset", "1", self.package,
-                                *[os.path.join(self.session.base, "src", n) for n in self.files]],
-                               check=True)
+                self.remake_package()
+
+    def test_a_word_of_the_comment_offered_as_the_version_installs_nothing(self):
+        # Such a version is not newer than the installed 9.1.0.5096, so the offer may be dropped
+        # before any download; if it reaches the signature check instead, it is refused there.
+        rows = [
+            ("last word of minisign's default comment", dict(comment=""), "hashed"),
+            ("first word of a free-form comment", dict(comment="Zandro Reader 9.2.0.1"), "Zandro"),
+            ("second word of a free-form comment", dict(comment="Zandro Reader 9.2.0.1"),
+             "Reader"),
+        ]
+        for name, signing, offered in rows:
+            with self.subTest(row=name):
+                self.offer_signed(offered_version=offered, **signing)
+                self.configure(manual=True)
+                fetched = len(self.package_requests())
+                run = self.run_pass(["Return"] * 2)
+                lines = failure_lines(run.log)
+                if run.exit_code == 0:  # dropped: "up to date", the package never fetched
+                    self.assertEqual(lines, [], run.log)
+                    self.assertEqual(len(self.package_requests()), fetched)
+                else:
+                    self.assertEqual(run.exit_code, 1, run.log)
+                    self.assertEqual(len(lines), 1, run.log)
+                    self.assertIn(NOT_THE_FORM, lines[0])
+                self.assert_nothing_left()
 
     def test_cached_package_altered_on_disk_is_downloaded_again(self):
         self.offer_signed()

@@ -10,21 +10,23 @@ using TestEnv::run;
 using TestEnv::writeFile;
 
 // What is done to the package or its signature after signing.
-enum Change {
+enum Change
+{
     Untouched,
     PackageByteFlipped,
     PackageCut,
-    SignatureByteFlipped,   // one byte of the Ed25519 signature on line 2
-    KeyIdOfTrusted1,        // line 2 claims trusted1's key id
-    AlgorithmUnknown,       // line 2 says "EX"
-    CommentByteFlipped,     // one character of the trusted comment
-    GlobalByteFlipped,      // one byte of line 4
+    SignatureByteFlipped, // one byte of the Ed25519 signature on line 2
+    KeyIdOfTrusted1,      // line 2 claims trusted1's key id
+    AlgorithmUnknown,     // line 2 says "EX"
+    DigestAsLegacy,       // the package becomes its own BLAKE2b-512 digest, line 2 says "Ed"
+    CommentByteFlipped,   // one character of the trusted comment
+    GlobalByteFlipped,    // one byte of line 4
     CrLf,
-    SignatureCut,           // the file ends in the middle of line 4
+    SignatureCut, // the file ends in the middle of line 4
     UntrustedPrefixMissing,
     ExtraLine,
-    Huge,                   // a valid signature behind a 5000-byte untrusted comment
-    Binary,                 // a NUL byte in the untrusted comment
+    Huge,   // a valid signature behind a 5000-byte untrusted comment
+    Binary, // a NUL byte in the untrusted comment
     Empty,
 };
 
@@ -53,13 +55,19 @@ QByteArray randomBytes(int size, quint32 seed)
     return data;
 }
 
-// Signs the file with the named test key; an empty array when minisign failed.
-QByteArray sign(const QString &file, const QString &key, bool legacy, const QString &comment)
+// The trusted comment the updater accepts for Zandro Reader 9.2.0.1.
+const char GoodComment[] = "zandro-package name=\"Zandro Reader\" version=9.2.0.1";
+
+// Signs the file with the named test key; an empty array when minisign failed. A null comment
+// leaves minisign's own default.
+QByteArray sign(const QString &file, const QString &key, bool legacy,
+                const QString &comment = QLatin1String(GoodComment))
 {
     const QString signature = file + ".minisig";
     QFile::remove(signature);
-    QStringList args{"-S", "-s", keyDir() + "/" + key + ".key", "-m", file, "-x", signature,
-                     "-t", comment};
+    QStringList args{"-S", "-s", keyDir() + "/" + key + ".key", "-m", file, "-x", signature};
+    if (!comment.isNull())
+        args << "-t" << comment;
     if (legacy)
         args << "-l";
     if (!run(QStringLiteral("minisign"), args))
@@ -98,6 +106,14 @@ QByteArray changed(const QByteArray &signature, Change change, const QString &pa
     }
     case AlgorithmUnknown:
         return editLine(signature, 1, [](QByteArray &b) { b[1] = 'X'; });
+    case DigestAsLegacy: {
+        // The prehashed signature covers exactly these 64 bytes, so read as legacy it would
+        // hold for them; only the unsigned algorithm bytes tell the two forms apart.
+        if (!run(QStringLiteral("b2sum"), {package}, package + ".b2"))
+            return QByteArray();
+        writeFile(package, QByteArray::fromHex(readFile(package + ".b2").left(128)));
+        return editLine(signature, 1, [](QByteArray &b) { b[1] = 'd'; });
+    }
     case CommentByteFlipped: {
         QByteArray text = signature;
         const int at = text.indexOf("9.2.0.1");
@@ -142,14 +158,14 @@ private slots:
     void builtInKeysAreTheTestKeys();
     void verify_data();
     void verify();
-    void emptyPackage_data();
+    void commentNotUtf8();
     void emptyPackage();
     void signatureFileReading();
     void withoutKeys();
     void keyErrors_data();
     void keyErrors();
-    void commentNamesVersion_data();
-    void commentNamesVersion();
+    void parseTrustedComment_data();
+    void parseTrustedComment();
     void sha256OfFile_data();
     void sha256OfFile();
     void sha256OfMissingFile();
@@ -169,77 +185,90 @@ void TestPackageVerifier::verify_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<bool>("legacy");
-    QTest::addColumn<QString>("comment");
+    QTest::addColumn<QString>("comment"); // null: minisign's default
     QTest::addColumn<Change>("change");
-    QTest::addColumn<QString>("reason"); // empty: the package passes
+    QTest::addColumn<QString>("version"); // offered for the module "Zandro Reader"
+    QTest::addColumn<QString>("reason");  // empty: the package passes
 
-    const QString comment = QStringLiteral("Zandro Reader 9.2.0.1");
+    const QString comment = QLatin1String(GoodComment);
+    const QString version = QStringLiteral("9.2.0.1");
     const QString malformed = QStringLiteral("malformed signature file: ");
     const QString mismatch = QStringLiteral("package does not match its signature");
+    const QString legacyRefused =
+        QStringLiteral("legacy signature: only the prehashed form (ED) is accepted");
     for (const char *key : {"trusted1", "trusted2"}) {
-        for (const bool legacy : {false, true}) {
-            const QByteArray name = QByteArray(key) + (legacy ? ", legacy" : ", prehashed");
-            QTest::newRow(name + ": good") << key << legacy << comment << Untouched << QString();
-            QTest::newRow(name + ": package byte flipped")
-                << key << legacy << comment << PackageByteFlipped << mismatch;
-        }
+        QTest::newRow(QByteArray(key) + ": good")
+            << key << false << comment << Untouched << version << QString();
+        QTest::newRow(QByteArray(key) + ": package byte flipped")
+            << key << false << comment << PackageByteFlipped << version << mismatch;
+        QTest::newRow(QByteArray(key) + ": legacy form")
+            << key << true << comment << Untouched << version << legacyRefused;
     }
     const struct
     {
         const char *name;
-        bool legacy;
         Change change;
         QString reason;
     } rows[] = {
-        {"legacy, package cut short", true, PackageCut, mismatch},
-        {"prehashed, package cut short", false, PackageCut, mismatch},
-        {"signature byte flipped", false, SignatureByteFlipped, mismatch},
-        {"legacy signature byte flipped", true, SignatureByteFlipped, mismatch},
-        {"trusted comment changed", false, CommentByteFlipped,
+        {"package cut short", PackageCut, mismatch},
+        {"signature byte flipped", SignatureByteFlipped, mismatch},
+        {"trusted comment changed", CommentByteFlipped,
          "trusted comment does not match its signature"},
-        {"global signature byte flipped", false, GlobalByteFlipped,
+        {"global signature byte flipped", GlobalByteFlipped,
          "trusted comment does not match its signature"},
-        {"CRLF line ends", false, CrLf, QString()},
-        {"legacy with CRLF line ends", true, CrLf, QString()},
-        {"unknown algorithm", false, AlgorithmUnknown, malformed + "unknown signature algorithm"},
-        {"signature file cut in line 4", false, SignatureCut,
+        {"CRLF line ends", CrLf, QString()},
+        {"unknown algorithm", AlgorithmUnknown, malformed + "unknown signature algorithm"},
+        {"digest of a signed package passed off as a legacy package", DigestAsLegacy,
+         legacyRefused},
+        {"signature file cut in line 4", SignatureCut,
          malformed + "line 4 is not a global signature"},
-        {"no untrusted comment prefix", false, UntrustedPrefixMissing,
+        {"no untrusted comment prefix", UntrustedPrefixMissing,
          malformed + "line 1 is not an untrusted comment"},
-        {"a fifth line", false, ExtraLine, malformed + "not four lines"},
-        {"huge signature file", false, Huge, malformed + "larger than 4096 bytes"},
-        {"binary signature file", false, Binary, malformed + "not a text file"},
-        {"empty signature file", false, Empty, malformed + "not four lines"},
+        {"a fifth line", ExtraLine, malformed + "not four lines"},
+        {"huge signature file", Huge, malformed + "larger than 4096 bytes"},
+        {"binary signature file", Binary, malformed + "not a text file"},
+        {"empty signature file", Empty, malformed + "not four lines"},
     };
     for (const auto &row : rows)
-        QTest::newRow(row.name) << "trusted1" << row.legacy << comment << row.change << row.reason;
+        QTest::newRow(row.name) << "trusted1" << false << comment << row.change << version
+                                << row.reason;
 
     // A key that is not built in: refused by its key id, and also when the signature claims the
     // id of a trusted key.
-    QTest::newRow("key not built in") << "untrusted" << false << comment << Untouched
+    QTest::newRow("key not built in") << "untrusted" << false << comment << Untouched << version
                                       << "signature made with an unknown key (id ";
     QTest::newRow("key not built in, posing as trusted1")
-        << "untrusted" << false << comment << KeyIdOfTrusted1 << mismatch;
-    QTest::newRow("legacy, key not built in, posing as trusted1")
-        << "untrusted" << true << comment << KeyIdOfTrusted1 << mismatch;
+        << "untrusted" << false << comment << KeyIdOfTrusted1 << version << mismatch;
 
-    // The offered version is 9.2.0.1.
-    const QString wrongVersion = QStringLiteral("trusted comment does not name version 9.2.0.1");
+    // Genuine signatures whose trusted comment does not bind this module and version.
+    const QString notTheForm = QStringLiteral(
+        "trusted comment is not of the form zandro-package name=\"NAME\" version=VERSION");
     const struct
     {
         const char *name;
-        const char *comment;
+        QString comment;
+        const char *version;
+        QString reason;
     } comments[] = {
-        {"trusted comment names an older version", "Zandro Reader 9.2.0.0"},
-        {"trusted comment names a longer version", "Zandro Reader 9.2.0.10"},
-        {"version followed by a comma", "Zandro Reader 9.2.0.1, build 7"},
-        {"minisign's default trusted comment", "timestamp:1700000000\tfile:pkg-9.2.0.1.zup"},
+        {"older version signed", "zandro-package name=\"Zandro Reader\" version=9.2.0.0", "9.2.0.1",
+         "signed for version 9.2.0.0, not 9.2.0.1"},
+        {"longer version signed", "zandro-package name=\"Zandro Reader\" version=9.2.0.10",
+         "9.2.0.1", "signed for version 9.2.0.10, not 9.2.0.1"},
+        {"offered version is a prefix", comment, "9.2", "signed for version 9.2.0.1, not 9.2"},
+        {"no version offered", comment, "", "signed for version 9.2.0.1, not "},
+        {"another module", "zandro-package name=\"Zandro OCR_Engine plug-in\" version=9.2.0.1",
+         "9.2.0.1", "signed for module \"Zandro OCR_Engine plug-in\", not \"Zandro Reader\""},
+        {"module name in another case", "zandro-package name=\"zandro reader\" version=9.2.0.1",
+         "9.2.0.1", "signed for module \"zandro reader\", not \"Zandro Reader\""},
+        {"free form naming the version", "Zandro Reader 9.2.0.1", "9.2.0.1", notTheForm},
+        {"free form, a word offered as the version", "Zandro Reader 9.2.0.1", "Reader", notTheForm},
+        {"another module in free form", "Zandro OCR_Engine plug-in 9.2.0.1", "9.2.0.1", notTheForm},
+        {"minisign's default comment", QString(), "9.2.0.1", notTheForm},
+        {"minisign's default comment, its last word offered", QString(), "hashed", notTheForm},
     };
     for (const auto &row : comments)
-        QTest::newRow(row.name) << "trusted2" << false << row.comment << Untouched << wrongVersion;
-    QTest::newRow("version between tabs")
-        << "trusted2" << true << "timestamp:1700000000\t9.2.0.1\tfile:pkg.zup" << Untouched
-        << QString();
+        QTest::newRow(row.name) << "trusted2" << false << row.comment << Untouched << row.version
+                                << row.reason;
 }
 
 void TestPackageVerifier::verify()
@@ -248,6 +277,7 @@ void TestPackageVerifier::verify()
     QFETCH(bool, legacy);
     QFETCH(QString, comment);
     QFETCH(Change, change);
+    QFETCH(QString, version);
     QFETCH(QString, reason);
 
     const QString package = TestEnv::root() + "/pkg.zup";
@@ -260,7 +290,7 @@ void TestPackageVerifier::verify()
     const PackageVerifier verifier(builtInUpdateKeys());
     QString why = QStringLiteral("untouched");
     const bool ok = verifier.verify(package, changed(signature, change, package),
-                                    QStringLiteral("9.2.0.1"), &why);
+                                    QStringLiteral("Zandro Reader"), version, &why);
     if (reason.isEmpty()) {
         QVERIFY2(ok, qPrintable(why));
         QCOMPARE(why, QStringLiteral("untouched"));
@@ -270,23 +300,35 @@ void TestPackageVerifier::verify()
     }
 }
 
-void TestPackageVerifier::emptyPackage_data()
+void TestPackageVerifier::commentNotUtf8()
 {
-    QTest::addColumn<bool>("legacy");
-    QTest::newRow("prehashed") << false;
-    QTest::newRow("legacy") << true;
+    // A name byte that is not UTF-8 would read as U+FFFD, the same as any other such byte.
+    const QString package = TestEnv::root() + "/latin1.zup";
+    QVERIFY(writeFile(package, randomBytes(100, 6)));
+    QVERIFY(run(QStringLiteral("sh"),
+                {"-c",
+                 "minisign -S -s \"$0\" -m \"$1\" -x \"$1.minisig\" -t "
+                 "\"$(printf 'zandro-package name=\"Zandro Reader \\351\" version=1.0')\"",
+                 keyDir() + "/trusted1.key", package}));
+    const QByteArray signature = readFile(package + ".minisig");
+    QVERIFY(signature.contains("name=\"Zandro Reader \xe9\""));
+    const PackageVerifier verifier(builtInUpdateKeys());
+    QString why;
+    QVERIFY(!verifier.verify(package, signature, QString::fromUtf8("Zandro Reader \xef\xbf\xbd"),
+                             "1.0", &why));
+    QCOMPARE(why, QStringLiteral("trusted comment is not UTF-8 text"));
 }
 
 void TestPackageVerifier::emptyPackage()
 {
-    QFETCH(bool, legacy);
     const QString package = TestEnv::root() + "/empty.zup";
     QVERIFY(writeFile(package, QByteArray()));
-    const QByteArray signature = sign(package, "trusted1", legacy, "v 1.0");
+    const QByteArray signature = sign(package, "trusted1", false);
     const PackageVerifier verifier(builtInUpdateKeys());
     QString why;
-    QVERIFY2(verifier.verify(package, signature, "1.0", &why), qPrintable(why));
-    QVERIFY(!verifier.verify(package + ".gone", signature, "1.0", &why));
+    QVERIFY2(verifier.verify(package, signature, "Zandro Reader", "9.2.0.1", &why),
+             qPrintable(why));
+    QVERIFY(!verifier.verify(package + ".gone", signature, "Zandro Reader", "9.2.0.1", &why));
     QVERIFY2(why.startsWith("cannot read the package: "), qPrintable(why));
 }
 
@@ -294,7 +336,7 @@ void TestPackageVerifier::signatureFileReading()
 {
     const QString package = TestEnv::root() + "/read.zup";
     QVERIFY(writeFile(package, randomBytes(100, 3)));
-    const QByteArray signature = sign(package, "trusted2", false, "v 2.0");
+    const QByteArray signature = sign(package, "trusted2", false);
     QByteArray text;
     QString why;
     QVERIFY(PackageVerifier::readSignatureFile(package + ".minisig", &text, &why));
@@ -313,14 +355,13 @@ void TestPackageVerifier::withoutKeys()
 {
     const QString package = TestEnv::root() + "/nokeys.zup";
     QVERIFY(writeFile(package, randomBytes(100, 4)));
-    const QByteArray signature = sign(package, "trusted1", false, "v 1.0");
+    const QByteArray signature = sign(package, "trusted1", false);
     const PackageVerifier verifier(QStringList{});
     QVERIFY(!verifier.hasKeys());
     QString why;
-    QVERIFY(!verifier.verify(package, signature, "1.0", &why));
+    QVERIFY(!verifier.verify(package, signature, "Zandro Reader", "9.2.0.1", &why));
     QCOMPARE(why, QStringLiteral("no usable trusted key"));
 }
-
 void TestPackageVerifier::keyErrors_data()
 {
     QTest::addColumn<QStringList>("keys");
@@ -365,36 +406,87 @@ void TestPackageVerifier::keyErrors()
     const QString package = TestEnv::root() + "/keys.zup";
     QVERIFY(writeFile(package, randomBytes(100, 5)));
     QString why;
-    QCOMPARE(verifier.verify(package, sign(package, "trusted1", false, "v 1.0"), "1.0", &why),
+    QCOMPARE(verifier.verify(package, sign(package, "trusted1", false), "Zandro Reader", "9.2.0.1",
+                             &why),
              acceptsTrusted1);
 }
 
-void TestPackageVerifier::commentNamesVersion_data()
+void TestPackageVerifier::parseTrustedComment_data()
 {
     QTest::addColumn<QString>("comment");
+    QTest::addColumn<QString>("name"); // null: the comment is refused
     QTest::addColumn<QString>("version");
-    QTest::addColumn<bool>("named");
 
-    QTest::newRow("last word") << "Zandro Reader 9.2.0.1" << "9.2.0.1" << true;
-    QTest::newRow("only word") << "9.2.0.1" << "9.2.0.1" << true;
-    QTest::newRow("first word, tab after") << "9.2.0.1\tstable" << "9.2.0.1" << true;
-    QTest::newRow("several spaces") << "a   9.2.0.1   b" << "9.2.0.1" << true;
-    QTest::newRow("prefix of a word") << "9.2.0.10" << "9.2.0.1" << false;
-    QTest::newRow("suffix of a word") << "v9.2.0.1" << "9.2.0.1" << false;
-    QTest::newRow("with punctuation") << "(9.2.0.1)" << "9.2.0.1" << false;
-    QTest::newRow("in a file name") << "file:reader-9.2.0.1.zup" << "9.2.0.1" << false;
-    QTest::newRow("case matters") << "Build RC1" << "rc1" << false;
-    QTest::newRow("empty version") << "Zandro Reader 9.2.0.1" << "" << false;
-    QTest::newRow("empty comment") << "" << "9.2.0.1" << false;
-    QTest::newRow("version with a space") << "Zandro Reader 9.2 beta" << "9.2 beta" << false;
+    const QString none;
+    QTest::newRow("good") << "zandro-package name=\"Zandro Reader\" version=9.2.0.1"
+                          << "Zandro Reader"
+                          << "9.2.0.1";
+    QTest::newRow("one number") << "zandro-package name=\"Z\" version=9"
+                                << "Z"
+                                << "9";
+    QTest::newRow("name with accents, slashes and an equals sign")
+        << "zandro-package name=\"L\u00e9ctor/OCR = \u8bfb\" version=10.0.0.2"
+        << "L\u00e9ctor/OCR = \u8bfb"
+        << "10.0.0.2";
+    QTest::newRow("name of spaces") << "zandro-package name=\"  \" version=1"
+                                    << "  "
+                                    << "1";
+
+    const struct
+    {
+        const char *name;
+        const char *comment;
+    } refused[] = {
+        {"extra space after the keyword", "zandro-package  name=\"Zandro Reader\" version=9.2.0.1"},
+        {"extra space before the version",
+         "zandro-package name=\"Zandro Reader\"  version=9.2.0.1"},
+        {"leading space", " zandro-package name=\"Zandro Reader\" version=9.2.0.1"},
+        {"tab for a space", "zandro-package\tname=\"Zandro Reader\" version=9.2.0.1"},
+        {"tab in the name", "zandro-package name=\"Zandro\tReader\" version=9.2.0.1"},
+        {"DEL in the name", "zandro-package name=\"Zandro\x7fReader\" version=9.2.0.1"},
+        {"C1 control in the name", "zandro-package name=\"Zandro\xc2\x85Reader\" version=9.2.0.1"},
+        {"missing name", "zandro-package version=9.2.0.1"},
+        {"empty name", "zandro-package name=\"\" version=9.2.0.1"},
+        {"name not quoted", "zandro-package name=Zandro version=9.2.0.1"},
+        {"quote in the name", "zandro-package name=\"Zandro \"Reader\" version=9.2.0.1"},
+        {"name not closed", "zandro-package name=\"Zandro Reader version=9.2.0.1"},
+        {"version with a comma", "zandro-package name=\"Zandro Reader\" version=9.2.0.1,"},
+        {"version with a v", "zandro-package name=\"Zandro Reader\" version=v9"},
+        {"two dots in a row", "zandro-package name=\"Zandro Reader\" version=9..2"},
+        {"leading dot", "zandro-package name=\"Zandro Reader\" version=.9"},
+        {"trailing dot", "zandro-package name=\"Zandro Reader\" version=9."},
+        {"empty version", "zandro-package name=\"Zandro Reader\" version="},
+        {"version quoted", "zandro-package name=\"Zandro Reader\" version=\"9.2.0.1\""},
+        {"Arabic-Indic digits", "zandro-package name=\"Zandro Reader\" version=\xd9\xa9"},
+        {"words after the version", "zandro-package name=\"Zandro Reader\" version=9.2.0.1 extra"},
+        {"missing version", "zandro-package name=\"Zandro Reader\""},
+        {"version before name", "zandro-package version=9.2.0.1 name=\"Zandro Reader\""},
+        {"minisign's default comment", "timestamp:1700000000\tfile:zandro-9.2.0.1.pkg\thashed"},
+        {"free form", "Zandro Reader 9.2.0.1"},
+        {"wrong keyword", "zandro-update name=\"Zandro Reader\" version=9.2.0.1"},
+        {"keyword in capitals", "Zandro-Package name=\"Zandro Reader\" version=9.2.0.1"},
+        {"trailing newline", "zandro-package name=\"Zandro Reader\" version=9.2.0.1\n"},
+        {"trailing carriage return", "zandro-package name=\"Zandro Reader\" version=9.2.0.1\r"},
+        {"empty", ""},
+    };
+    for (const auto &row : refused)
+        QTest::newRow(row.name) << QString::fromUtf8(row.comment) << none << none;
 }
 
-void TestPackageVerifier::commentNamesVersion()
+void TestPackageVerifier::parseTrustedComment()
 {
     QFETCH(QString, comment);
+    QFETCH(QString, name);
     QFETCH(QString, version);
-    QFETCH(bool, named);
-    QCOMPARE(PackageVerifier::commentNamesVersion(comment, version), named);
+
+    QString parsedName = QStringLiteral("untouched");
+    QString parsedVersion = QStringLiteral("untouched");
+    const bool parsed = PackageVerifier::parseTrustedComment(comment, &parsedName, &parsedVersion);
+    QCOMPARE(parsed, !name.isNull());
+    QCOMPARE(parsedName, parsed ? name : QStringLiteral("untouched"));
+    QCOMPARE(parsedVersion, parsed ? version : QStringLiteral("untouched"));
+    if (parsed)
+        QCOMPARE(PackageVerifier::trustedComment(name, version), comment);
 }
 
 void TestPackageVerifier::sha256OfFile_data()

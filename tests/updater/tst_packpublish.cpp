@@ -1,5 +1,6 @@
 // zandro-pack's publishing commands: "record" prints a module element the catalogue pass reads
-// back whole, and "verify" names the first problem of a package and its signature.
+// back whole, "sign" has minisign sign a package for one module and version, and "verify" names
+// the first problem of a package and its signature.
 #include <QtTest>
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include "creadermodulemanager.h"
 #include "kt_basic.h"
 #include "ktfzip.h"
+#include "packageverifier.h"
 #include "testenv.h"
 #include "updatedefine.h"
 #include "updaterapp.h"
@@ -33,6 +35,18 @@ QString keyFile(const QString &name)
     return QStringLiteral(UPDATER_TEST_KEY_DIR "/") + name;
 }
 
+// Spells out the test keys in a table's options: "@name" is the key file name + suffix (or name
+// itself when it has a dot), "=name" the key string of name.pub.
+void expandKeys(QStringList &options, const char *suffix)
+{
+    for (QString &option : options) {
+        if (option.startsWith('@'))
+            option = keyFile(option.mid(1) + (option.contains('.') ? "" : suffix));
+        else if (option.startsWith('='))
+            option = QString::fromLatin1(readFile(keyFile(option.mid(1) + ".pub")).split('\n').at(1));
+    }
+}
+
 // A package of two small files, made by the tool itself.
 QString makePackage(const QString &name, const QByteArray &content)
 {
@@ -47,6 +61,9 @@ QString makePackage(const QString &name, const QByteArray &content)
         return QString();
     return package;
 }
+
+// The trusted comment the updater accepts for Zandro Reader 9.2.0.1.
+const char GoodComment[] = "zandro-package name=\"Zandro Reader\" version=9.2.0.1";
 
 bool sign(const QString &package, const QString &key, const QString &comment)
 {
@@ -137,6 +154,9 @@ private slots:
     void recordReadsBack();
     void recordRefuses_data();
     void recordRefuses();
+    void signCommand_data();
+    void signCommand();
+    void signWithPassword();
     void verify_data();
     void verify();
 };
@@ -245,6 +265,120 @@ void TestPackPublish::recordRefuses()
     QCOMPARE(outcome.err.count('\n'), exitCode == 2 ? 2 : 1);
 }
 
+void TestPackPublish::signCommand_data()
+{
+    QTest::addColumn<QStringList>("options"); // "@name" stands for the test key file name.key
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // the trusted comment made, or the start of the error
+
+    const QStringList key{"--key", "@trusted2"};
+    const auto named = [](const QString &name, const QString &version) {
+        return QStringList{"--key", "@trusted2", "--name", name, "--version", version};
+    };
+    QTest::newRow("reader") << named("Zandro Reader", "9.2.0.1") << Intact << 0
+                            << QString(GoodComment);
+    QTest::newRow("a name with quotes of other kinds, accents and a dollar")
+        << named("Zandro 'OCR' $HOME \u00e9\u8bfb", "10") << Intact << 0
+        << "zandro-package name=\"Zandro 'OCR' $HOME \u00e9\u8bfb\" version=10";
+
+    const QString hint = QStringLiteral("\nTry 'zandro-pack --help' for more information.");
+    const QString notName = QStringLiteral(
+        "\" is not a module name (one or more characters, no '\"' and no control character)");
+    const QString notVersion =
+        QStringLiteral("\" is not a version (digits and dots, such as 9.2.0.1)");
+    QTest::newRow("key missing") << QStringList{"--name", "N", "--version", "1"} << Intact << 2
+                                 << "sign: --key is missing" + hint;
+    QTest::newRow("name missing") << key + QStringList{"--version", "1"} << Intact << 2
+                                  << "sign: --name is missing";
+    QTest::newRow("version missing")
+        << key + QStringList{"--name", "N"} << Intact << 2 << "sign: --version is missing";
+    QTest::newRow("empty name") << named("", "1") << Intact << 2 << "sign: --name \"" + notName;
+    QTest::newRow("quote in the name") << named("Zandro \"Reader\"", "1") << Intact << 2
+                                       << "sign: --name \"Zandro \"Reader\"" + notName + hint;
+    QTest::newRow("tab in the name")
+        << named("Zandro\tReader", "1") << Intact << 2 << "sign: --name \"Zandro\tReader" + notName;
+    QTest::newRow("version with a v")
+        << named("N", "v9") << Intact << 2 << "sign: --version \"v9" + notVersion + hint;
+    QTest::newRow("version with a comma")
+        << named("N", "9.2.0.1,") << Intact << 2 << "sign: --version \"9.2.0.1," + notVersion;
+    QTest::newRow("empty version")
+        << named("N", "") << Intact << 2 << "sign: --version \"" + notVersion;
+    QTest::newRow("unknown option") << named("N", "1") + QStringList{"--comment", "c"} << Intact
+                                    << 2 << "sign: unknown option --comment";
+
+    QTest::newRow("damaged package")
+        << named("N", "1") << WrongCrc << 1 << "@: CRC mismatch: the header says ";
+    QTest::newRow("no such key") << QStringList{"--key", "@absent", "--name", "N", "--version", "1"}
+                                 << Intact << 1 << "@: minisign could not sign it (exit status ";
+    QTest::newRow("public key given")
+        << QStringList{"--key", "@trusted2.pub", "--name", "N", "--version", "1"} << Intact << 1
+        << "@: minisign could not sign it";
+}
+
+void TestPackPublish::signCommand()
+{
+    QFETCH(QStringList, options);
+    QFETCH(Damage, damage);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    const QString package = makePackage("signed.zup", "sign me");
+    QVERIFY(!package.isEmpty());
+    QFile::remove(package + ".minisig");
+    ::damage(package, damage);
+    expandKeys(options, ".key");
+    const Outcome outcome = pack(QStringList{"sign"} + options + QStringList{package});
+    QCOMPARE(outcome.exitCode, exitCode);
+    if (exitCode != 0) {
+        message.replace('@', package);
+        QVERIFY2(outcome.err.contains("zandro-pack: " + message), qPrintable(outcome.err));
+        QVERIFY(!QFile::exists(package + ".minisig"));
+        return;
+    }
+    // The comment exactly as the updater parses it, under a signature the updater accepts.
+    const QByteArray signature = readFile(package + ".minisig");
+    QCOMPARE(QString::fromUtf8(signature.split('\n').value(2)), "trusted comment: " + message);
+    QString name;
+    QString version;
+    QVERIFY(PackageVerifier::parseTrustedComment(message, &name, &version));
+    const PackageVerifier verifier(
+        {QString::fromLatin1(readFile(keyFile("trusted2.pub")).split('\n').at(1))});
+    QString why;
+    QVERIFY2(verifier.verify(package, signature, name, version, &why), qPrintable(why));
+    const Outcome verified = pack({"verify", "--key", keyFile("trusted2.pub"), "--name", name,
+                                   "--version", version, package});
+    QCOMPARE(verified.exitCode, 0);
+}
+
+void TestPackPublish::signWithPassword()
+{
+    // minisign asks for the password on zandro-pack's own standard input.
+    const QString pub = TestEnv::root() + "/locked.pub";
+    const QString key = TestEnv::root() + "/locked.key";
+    QProcess generate;
+    generate.start("minisign", {"-G", "-f", "-p", pub, "-s", key});
+    generate.write("open sesame\nopen sesame\n");
+    generate.closeWriteChannel();
+    QVERIFY(generate.waitForFinished(60000));
+    QCOMPARE(generate.exitCode(), 0);
+
+    const QString package = makePackage("locked.zup", "behind a password");
+    QVERIFY(!package.isEmpty());
+    // Each use of the password costs minisign seconds and a gigabyte: one right answer only.
+    QProcess signer;
+    signer.start(ZANDRO_PACK, {"sign", "--key", key, "--name", "Zandro Reader", "--version",
+                               "9.2.0.1", package});
+    signer.write("open sesame\n");
+    signer.closeWriteChannel();
+    QVERIFY(signer.waitForFinished(60000));
+    QCOMPARE(signer.exitCode(), 0);
+    QCOMPARE(
+        pack({"verify", "--key", pub, "--name", "Zandro Reader", "--version", "9.2.0.1", package})
+            .out,
+        QString("trusted comment: ") + GoodComment + "\nok\n");
+}
+
 void TestPackPublish::verify_data()
 {
     QTest::addColumn<Damage>("damage");
@@ -254,16 +388,17 @@ void TestPackPublish::verify_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message"); // start of standard error, or the whole output
 
-    const QString comment = QStringLiteral("Zandro Reader 9.2.0.1");
+    const QString comment = QLatin1String(GoodComment);
+    const QString printed = QStringLiteral("trusted comment: ") + comment + "\nok\n";
     const QStringList trusted1{"--key", "@trusted1"};
     const QStringList withVersion{"--key", "@trusted1", "--version", "9.2.0.1"};
+    const QStringList withBoth{"--key",         "@trusted1", "--name",
+                               "Zandro Reader", "--version", "9.2.0.1"};
     QTest::newRow("sound, no key") << Intact << "" << comment << QStringList{} << 0 << "ok\n";
-    QTest::newRow("signed, key file and version")
-        << Intact << "trusted1" << comment << withVersion << 0
-        << "trusted comment: Zandro Reader 9.2.0.1\nok\n";
-    QTest::newRow("signed, key string") << Intact << "trusted1" << comment
-                                        << QStringList{"--key", "=trusted1"} << 0
-                                        << "trusted comment: Zandro Reader 9.2.0.1\nok\n";
+    QTest::newRow("signed, key file, name and version")
+        << Intact << "trusted1" << comment << withBoth << 0 << printed;
+    QTest::newRow("signed, key string")
+        << Intact << "trusted1" << comment << QStringList{"--key", "=trusted1"} << 0 << printed;
 
     const struct
     {
@@ -295,12 +430,33 @@ void TestPackPublish::verify_data()
         << OtherPackage << "trusted1" << comment << trusted1 << 1
         << "@: package does not match its signature";
     QTest::newRow("another version in the trusted comment")
-        << Intact << "trusted1" << "Zandro Reader 9.2.0.0" << withVersion << 1
-        << "@: trusted comment does not name version 9.2.0.1";
+        << Intact << "trusted1"
+        << "zandro-package name=\"Zandro Reader\" version=9.2.0.0" << withBoth << 1
+        << "@: signed for version 9.2.0.0, not 9.2.0.1";
+    QTest::newRow("another module in the trusted comment")
+        << Intact << "trusted1"
+        << "zandro-package name=\"Zandro OCR_Engine plug-in\" version=9.2.0.1" << withBoth << 1
+        << "@: signed for module \"Zandro OCR_Engine plug-in\", not \"Zandro Reader\"";
+    QTest::newRow("another module, only the version asked about")
+        << Intact << "trusted1"
+        << "zandro-package name=\"Zandro OCR_Engine plug-in\" version=9.2.0.1" << withVersion << 0
+        << "trusted comment: zandro-package name=\"Zandro OCR_Engine plug-in\" "
+           "version=9.2.0.1\nok\n";
+    // The form is checked whenever there is a key, even with nothing asked about.
+    QTest::newRow("free-form trusted comment")
+        << Intact << "trusted1"
+        << "Zandro Reader 9.2.0.1" << trusted1 << 1
+        << "@: trusted comment is not of the form zandro-package name=\"NAME\" version=VERSION";
 
     QTest::newRow("version without key") << Intact << "" << comment
                                          << QStringList{"--version", "9.2.0.1"} << 2
                                          << "verify: --version needs --key";
+    QTest::newRow("name without key")
+        << Intact << "" << comment << QStringList{"--name", "Zandro Reader"} << 2
+        << "verify: --name needs --key";
+    QTest::newRow("version that no comment can hold")
+        << Intact << "trusted1" << comment << QStringList{"--key", "@trusted1", "--version", "v9"}
+        << 2 << "verify: --version \"v9\" is not a version (digits and dots, such as 9.2.0.1)";
     QTest::newRow("not a key") << Intact << "" << comment << QStringList{"--key", "RWQabc"} << 2
                                << "verify: --key RWQabc is neither a minisign public key nor a "
                                   ".pub file\nTry 'zandro-pack --help' for more information.";
@@ -324,12 +480,7 @@ void TestPackPublish::verify()
     if (!signingKey.isEmpty())
         QVERIFY(sign(package, signingKey, comment));
     ::damage(package, damage);
-    for (QString &option : options) {
-        if (option.startsWith('@'))
-            option = keyFile(option.mid(1) + (option.contains('.') ? "" : ".pub"));
-        else if (option.startsWith('='))
-            option = QString::fromLatin1(readFile(keyFile(option.mid(1) + ".pub")).split('\n').at(1));
-    }
+    expandKeys(options, ".pub");
     const Outcome outcome = pack(QStringList{"verify"} + options + QStringList{package});
     QCOMPARE(outcome.exitCode, exitCode);
     if (exitCode == 0) {

@@ -1,6 +1,7 @@
 #include "publish.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <memory>
@@ -8,7 +9,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QString>
 
 #include <lzma.h>
@@ -200,6 +203,43 @@ QString keyArgument(const QString &value)
     return QString();
 }
 
+// A usage error unless every one of required was given.
+bool requireOptions(const char *command, const std::map<QString, QString> &options,
+                    std::initializer_list<const char *> required, int *status)
+{
+    for (const char *option : required) {
+        if (options.count(QLatin1String(option)) == 0) {
+            *status = usageError(QLatin1String(command) + QStringLiteral(": ") +
+                                 QLatin1String(option) + QStringLiteral(" is missing"));
+            return false;
+        }
+    }
+    return true;
+}
+
+// A usage error unless --name and --version, where given, may stand in the trusted comment.
+bool checkCommentOptions(const char *command, const std::map<QString, QString> &options,
+                         int *status)
+{
+    const QString prefix = QLatin1String(command) + QStringLiteral(": ");
+    const auto name = options.find(QStringLiteral("--name"));
+    if (name != options.end() && !PackageVerifier::isModuleName(name->second)) {
+        *status = usageError(prefix + QStringLiteral("--name \"%1\" is not a module name (one or "
+                                                     "more characters, no '\"' and no control "
+                                                     "character)")
+                                          .arg(name->second));
+        return false;
+    }
+    const auto version = options.find(QStringLiteral("--version"));
+    if (version != options.end() && !PackageVerifier::isVersion(version->second)) {
+        *status = usageError(prefix + QStringLiteral("--version \"%1\" is not a version (digits "
+                                                     "and dots, such as 9.2.0.1)")
+                                          .arg(version->second));
+        return false;
+    }
+    return true;
+}
+
 CKT_WideString wide(const QString &text)
 {
     const std::wstring characters = text.toStdWString();
@@ -216,11 +256,8 @@ int runRecord(const QStringList &args)
                         {"--url", "--name", "--version", "--description", "--module-type"},
                         options, package, &status))
         return status;
-    for (const char *required : {"--url", "--name", "--version"}) {
-        if (options.count(QLatin1String(required)) == 0)
-            return usageError(QStringLiteral("record: ") + QLatin1String(required) +
-                              QStringLiteral(" is missing"));
-    }
+    if (!requireOptions("record", options, {"--url", "--name", "--version"}, &status))
+        return status;
     const QFileInfo info(package);
     if (!info.isFile())
         return failed(package, QStringLiteral("not a file"));
@@ -255,16 +292,58 @@ int runRecord(const QStringList &args)
     return 0;
 }
 
+int runSign(const QStringList &args)
+{
+    std::map<QString, QString> options;
+    QString package;
+    int status = 0;
+    if (!parseArguments("sign", args, {"--key", "--name", "--version"}, options, package, &status))
+        return status;
+    if (!requireOptions("sign", options, {"--key", "--name", "--version"}, &status) ||
+        !checkCommentOptions("sign", options, &status))
+        return status;
+    // A package that would fail the updater's own checks is not worth a signature.
+    const QString problem = structureProblem(package);
+    if (!problem.isEmpty())
+        return failed(package, problem);
+    const QString minisign = QStandardPaths::findExecutable(QStringLiteral("minisign"));
+    if (minisign.isEmpty())
+        return failed(package, QStringLiteral("cannot sign: minisign is not installed"));
+
+    // Prehashed is minisign's default. The terminal stays minisign's, for the key's password.
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    process.start(minisign,
+                  {"-S", "-s", options["--key"], "-m", package, "-x", package + ".minisig", "-t",
+                   PackageVerifier::trustedComment(options["--name"], options["--version"])});
+    if (!process.waitForStarted(-1))
+        return failed(package, QStringLiteral("cannot start minisign: ") + process.errorString());
+    process.waitForFinished(-1);
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return failed(
+            package,
+            QStringLiteral("minisign could not sign it (exit status %1)")
+                .arg(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1));
+    return 0;
+}
+
 int runVerify(const QStringList &args)
 {
     std::map<QString, QString> options;
     QString package;
     int status = 0;
-    if (!parseArguments("verify", args, {"--key", "--version"}, options, package, &status))
+    if (!parseArguments("verify", args, {"--key", "--name", "--version"}, options, package,
+                        &status))
         return status;
     const bool withKey = options.count("--key") != 0;
-    if (options.count("--version") != 0 && !withKey)
-        return usageError(QStringLiteral("verify: --version needs --key"));
+    for (const char *needsKey : {"--name", "--version"}) {
+        if (options.count(QLatin1String(needsKey)) != 0 && !withKey)
+            return usageError(QStringLiteral("verify: ") + QLatin1String(needsKey) +
+                              QStringLiteral(" needs --key"));
+    }
+    if (!checkCommentOptions("verify", options, &status))
+        return status;
     std::unique_ptr<PackageVerifier> verifier;
     if (withKey) {
         verifier.reset(new PackageVerifier({keyArgument(options["--key"])}));
@@ -283,11 +362,16 @@ int runVerify(const QStringList &args)
         if (!PackageVerifier::readSignatureFile(package + ".minisig", &signature, &reason) ||
             !verifier->verifySignature(package, signature, &comment, &reason))
             return failed(package, reason);
-        const auto version = options.find("--version");
-        if (version != options.end() &&
-            !PackageVerifier::commentNamesVersion(comment, version->second))
-            return failed(package, QStringLiteral("trusted comment does not name version ") +
-                                       version->second);
+        // What is not asked about is taken from the comment, so that only its form is checked.
+        QString name;
+        QString version;
+        PackageVerifier::parseTrustedComment(comment, &name, &version);
+        if (options.count("--name") != 0)
+            name = options["--name"];
+        if (options.count("--version") != 0)
+            version = options["--version"];
+        if (!PackageVerifier::checkTrustedComment(comment, name, version, &reason))
+            return failed(package, reason);
         std::printf("trusted comment: %s\n", comment.toUtf8().constData());
     }
     std::printf("ok\n");

@@ -478,6 +478,7 @@ const Command Commands[] = {
     {"create", create},
     {"list", list},
     {"record", runRecord},
+    {"sign", runSign},
     {"verify", runVerify},
 };
 } // namespace

@@ -159,7 +159,7 @@ QString DlgDownload::checkPackage(const QString &packagePath) const
     QByteArray signature;
     QString reason;
     if (!PackageVerifier::readSignatureFile(signaturePath(packagePath), &signature, &reason) ||
-        !verifier.verify(packagePath, signature, module->version, &reason))
+        !verifier.verify(packagePath, signature, module->name, module->version, &reason))
         return reason;
     return QString();
 }

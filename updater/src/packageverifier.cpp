@@ -17,6 +17,8 @@ constexpr int DigestBytes = 64;
 constexpr qint64 ChunkSize = 1 << 20;
 const char UntrustedPrefix[] = "untrusted comment: ";
 const char TrustedPrefix[] = "trusted comment: ";
+const char CommentStart[] = "zandro-package name=\"";
+const char CommentMiddle[] = "\" version=";
 
 // Strict base64 with padding, as minisign writes it; false unless it decodes to exactly size
 // bytes.
@@ -73,44 +75,24 @@ bool malformed(QString *reason, const char *what)
     return setReason(reason, QStringLiteral("malformed signature file: ") + QLatin1String(what));
 }
 
-// Checks the package against the signature line's 64 signature bytes; "ED" hashes the package
-// first, "Ed" signs the package itself.
-bool verifyPackage(const QString &packagePath, bool prehashed, const unsigned char *signature,
+// Checks the package's BLAKE2b-512 digest against the signature line's 64 signature bytes.
+bool verifyPackage(const QString &packagePath, const unsigned char *signature,
                    const unsigned char *publicKey, QString *reason)
 {
-    const QString mismatch = QStringLiteral("package does not match its signature");
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, DigestBytes);
     QString error;
-    if (prehashed) {
-        crypto_generichash_state state;
-        crypto_generichash_init(&state, nullptr, 0, DigestBytes);
-        if (!streamFile(
-                packagePath,
-                [&state](const unsigned char *data, std::size_t size) {
-                    crypto_generichash_update(&state, data, size);
-                },
-                &error))
-            return setReason(reason, QStringLiteral("cannot read the package: ") + error);
-        unsigned char digest[DigestBytes];
-        crypto_generichash_final(&state, digest, DigestBytes);
-        return crypto_sign_verify_detached(signature, digest, DigestBytes, publicKey) == 0 ||
-               setReason(reason, mismatch);
-    }
-    QFile file(packagePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return setReason(reason, QStringLiteral("cannot read the package: ") + file.errorString());
-    static const unsigned char nothing = 0;
-    const unsigned char *message = &nothing;
-    const qint64 size = file.size();
-    if (size > 0) {
-        message = file.map(0, size);
-        if (!message)
-            return setReason(reason, QStringLiteral("cannot map the package for its legacy "
-                                                    "signature: ") +
-                                         file.errorString());
-    }
-    return crypto_sign_verify_detached(signature, message, static_cast<unsigned long long>(size),
-                                       publicKey) == 0 ||
-           setReason(reason, mismatch);
+    if (!streamFile(
+            packagePath,
+            [&state](const unsigned char *data, std::size_t size) {
+                crypto_generichash_update(&state, data, size);
+            },
+            &error))
+        return setReason(reason, QStringLiteral("cannot read the package: ") + error);
+    unsigned char digest[DigestBytes];
+    crypto_generichash_final(&state, digest, DigestBytes);
+    return crypto_sign_verify_detached(signature, digest, DigestBytes, publicKey) == 0 ||
+           setReason(reason, QStringLiteral("package does not match its signature"));
 }
 } // namespace
 
@@ -149,15 +131,11 @@ const PackageVerifier::Key *PackageVerifier::findKey(std::uint64_t id) const
 }
 
 bool PackageVerifier::verify(const QString &packagePath, const QByteArray &signatureText,
-                             const QString &version, QString *reason) const
+                             const QString &name, const QString &version, QString *reason) const
 {
     QString comment;
-    if (!verifySignature(packagePath, signatureText, &comment, reason))
-        return false;
-    if (version.isEmpty())
-        return setReason(reason, QStringLiteral("no version to look for in the trusted comment"));
-    return commentNamesVersion(comment, version) ||
-           setReason(reason, QStringLiteral("trusted comment does not name version ") + version);
+    return verifySignature(packagePath, signatureText, &comment, reason) &&
+           checkTrustedComment(comment, name, version, reason);
 }
 
 bool PackageVerifier::verifySignature(const QString &packagePath, const QByteArray &signatureText,
@@ -189,8 +167,10 @@ bool PackageVerifier::verifySignature(const QString &packagePath, const QByteArr
     unsigned char signature[SignatureLineBytes];
     if (!decodeBase64(lines.at(1), signature, SignatureLineBytes))
         return malformed(reason, "line 2 is not a signature");
-    const bool prehashed = std::memcmp(signature, "ED", 2) == 0;
-    if (!prehashed && std::memcmp(signature, "Ed", 2) != 0)
+    if (std::memcmp(signature, "Ed", 2) == 0)
+        return setReason(reason, QStringLiteral("legacy signature: only the prehashed form (ED) "
+                                                "is accepted"));
+    if (std::memcmp(signature, "ED", 2) != 0)
         return malformed(reason, "unknown signature algorithm");
     if (!lines.at(2).startsWith(TrustedPrefix))
         return malformed(reason, "line 3 is not a trusted comment");
@@ -206,7 +186,7 @@ bool PackageVerifier::verifySignature(const QString &packagePath, const QByteArr
             reason,
             QStringLiteral("signature made with an unknown key (id %1)").arg(keyIdText(keyId)));
     const unsigned char *edSignature = signature + 2 + KeyIdBytes;
-    if (!verifyPackage(packagePath, prehashed, edSignature, key->publicKey.data(), reason))
+    if (!verifyPackage(packagePath, edSignature, key->publicKey.data(), reason))
         return false;
 
     // The global signature binds the trusted comment to this very signature.
@@ -217,8 +197,13 @@ bool PackageVerifier::verifySignature(const QString &packagePath, const QByteArr
             globalSignature, reinterpret_cast<const unsigned char *>(signedComment.constData()),
             static_cast<unsigned long long>(signedComment.size()), key->publicKey.data()) != 0)
         return setReason(reason, QStringLiteral("trusted comment does not match its signature"));
+    // Bytes that are not UTF-8 would decode to replacement characters, and two different
+    // broken names could then compare equal.
+    const QString decoded = QString::fromUtf8(comment);
+    if (decoded.toUtf8() != comment)
+        return setReason(reason, QStringLiteral("trusted comment is not UTF-8 text"));
     if (trustedComment)
-        *trustedComment = QString::fromUtf8(comment);
+        *trustedComment = decoded;
     return true;
 }
 
@@ -232,16 +217,65 @@ bool PackageVerifier::readSignatureFile(const QString &path, QByteArray *text, Q
     return true;
 }
 
-bool PackageVerifier::commentNamesVersion(const QString &comment, const QString &version)
+bool PackageVerifier::parseTrustedComment(const QString &comment, QString *name, QString *version)
 {
-    if (version.isEmpty())
+    const QLatin1String start(CommentStart);
+    const QLatin1String middle(CommentMiddle);
+    if (!comment.startsWith(start))
         return false;
-    for (const QString &word :
-         comment.split(QRegularExpression(QStringLiteral("[ \\t]+")), Qt::SkipEmptyParts)) {
-        if (word == version)
-            return true;
+    const int nameEnd = comment.indexOf(QLatin1Char('"'), start.size());
+    if (nameEnd < 0 || comment.midRef(nameEnd, middle.size()) != middle)
+        return false;
+    const QString foundName = comment.mid(start.size(), nameEnd - start.size());
+    const QString foundVersion = comment.mid(nameEnd + middle.size());
+    if (!isModuleName(foundName) || !isVersion(foundVersion))
+        return false;
+    if (name)
+        *name = foundName;
+    if (version)
+        *version = foundVersion;
+    return true;
+}
+
+bool PackageVerifier::checkTrustedComment(const QString &comment, const QString &name,
+                                          const QString &version, QString *reason)
+{
+    QString signedName;
+    QString signedVersion;
+    if (!parseTrustedComment(comment, &signedName, &signedVersion))
+        return setReason(reason, QStringLiteral("trusted comment is not of the form "
+                                                "zandro-package name=\"NAME\" version=VERSION"));
+    if (signedVersion != version)
+        return setReason(
+            reason, QStringLiteral("signed for version %1, not %2").arg(signedVersion, version));
+    if (signedName != name)
+        return setReason(
+            reason, QStringLiteral("signed for module \"%1\", not \"%2\"").arg(signedName, name));
+    return true;
+}
+
+QString PackageVerifier::trustedComment(const QString &name, const QString &version)
+{
+    Q_ASSERT(isModuleName(name) && isVersion(version));
+    return QLatin1String(CommentStart) + name + QLatin1String(CommentMiddle) + version;
+}
+
+bool PackageVerifier::isModuleName(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('"') || c.category() == QChar::Other_Control)
+            return false;
     }
-    return false;
+    return true;
+}
+
+bool PackageVerifier::isVersion(const QString &version)
+{
+    static const QRegularExpression shape(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+(\\.[0-9]+)*")));
+    return shape.match(version).hasMatch();
 }
 
 QByteArray PackageVerifier::sha256OfFile(const QString &path, QString *error)
