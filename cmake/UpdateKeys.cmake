@@ -1,11 +1,12 @@
 # Keys trusted to sign update packages, built into the programs.
 #
-# zandro-updater trusts exactly ZANDRO_UPDATE_PUBLIC_KEYS (none by default: packages then go
-# unverified). With UPDATER_TEST_KEYS, configuration also makes throwaway key pairs in the build
-# folder (never in the source tree) and builds zandro-updater-test, which trusts two of them; the
-# third is a key no program trusts, for refusal tests. Each program gets its keys from one small
-# object library defining builtInUpdateKeys(), so the updater code cannot pick up a key by any
-# other route.
+# zandro-updater trusts exactly ZANDRO_UPDATE_PUBLIC_KEYS. Without any, packages would go
+# unverified, so configuration stops unless ZANDRO_ALLOW_UNSIGNED asks for such a build (tests
+# and demos, which use zandro-updater-test for signed passes). With UPDATER_TEST_KEYS,
+# configuration also makes throwaway key pairs in the build folder (never in the source tree) and
+# builds zandro-updater-test, which trusts two of them; the third is a key no program trusts, for
+# refusal tests. Each program gets its keys from one small object library defining
+# builtInUpdateKeys(), so the updater code cannot pick up a key by any other route.
 
 set(ZANDRO_UPDATE_PUBLIC_KEYS "" CACHE STRING
     "minisign public keys (each the base64 line of a .pub file) trusted for update packages; \
@@ -45,6 +46,14 @@ if(CMAKE_SCRIPT_MODE_FILE)
     string(REPLACE "," ";" keys "${KEYS}")
     updater_validate_public_keys(${keys})
     return()
+endif()
+
+if(NOT ZANDRO_UPDATE_PUBLIC_KEYS AND NOT ZANDRO_ALLOW_UNSIGNED)
+    message(FATAL_ERROR "No signing keys: this zandro-updater would install unsigned packages "
+        "that anybody on the way can swap. Add your public key with\n"
+        "  -DZANDRO_UPDATE_PUBLIC_KEYS=\"<second line of your minisign .pub file>\"\n"
+        "(several keys separated by ;), or configure with -DZANDRO_ALLOW_UNSIGNED=ON, which "
+        "builds an updater that installs unsigned packages (for tests and demos only).")
 endif()
 
 # An object library named target whose builtInUpdateKeys() returns the given keys.

@@ -8,6 +8,6 @@ source tools/setup-deps.sh
 install_missing_packages
 mkdir -p build-bench
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DUPDATER_BUILD_BENCH=ON \
-    -DUPDATER_BUILD_TESTS=OFF >build-bench/configure.log
+    -DUPDATER_BUILD_TESTS=OFF -DZANDRO_ALLOW_UNSIGNED=ON >build-bench/configure.log
 cmake --build build-bench --target bench_fzip -j 2
 exec build-bench/bench/fzip/bench_fzip "$@"

@@ -239,7 +239,7 @@ void DlgDownload::downloadUpates()
     signatureFetched = false;
     checkedPackage.clear();
     if (!verifier.hasKeys())
-        qDebug() << "packages are not verified: this build trusts no signing key";
+        qWarning() << "packages are not verified: this build trusts no signing key";
 
     // A link is never taken for a finished download, nor written through: it is removed below.
     // Without a size there is nothing to check a cached file against, and a cached package is
