@@ -99,6 +99,15 @@ class PassFixture:
             self.fail("the updater did not end; dialogs answered: %r" % result.dialogs)
         return result
 
+    def reinstall_old_version(self):
+        """Puts the machine back as it was before the pass installed 9.2.0.1, so that the same
+        offer counts as new again: the installer's record and the updater's record of the
+        versions it installed go."""
+        os.remove(os.path.join(self.session.install, "installer.log"))
+        record = os.path.join(self.session.state, "zandro-updater", "installed-versions")
+        if os.path.exists(record):
+            os.remove(record)
+
     def unpacked(self, name):
         return os.path.join(self.session.tmp, "ZandroQuillet", "uncompress", name)
 
@@ -135,7 +144,7 @@ class UpdatePassTest(PassFixture, unittest.TestCase):
         self.assertEqual(len(requests), 2)
 
         # The package is still in the download folder with the announced size.
-        os.remove(os.path.join(self.session.install, "installer.log"))
+        self.reinstall_old_version()
         second = self.run_pass(["Return", "Return", "Return"])
         self.assertEqual(second.exit_code, 0, second.log)
         self.assertFalse(second.download_window)
@@ -253,7 +262,7 @@ class PrivateFolderTest(PassFixture, unittest.TestCase):
                 self.assert_victim_untouched()
                 for name in names:
                     self.assertFalse(os.path.islink(os.path.join(self.work, name)), name)
-                os.remove(os.path.join(self.session.install, "installer.log"))
+                self.reinstall_old_version()
 
     def test_folder_left_open_to_all_is_made_private(self):
         old = os.umask(0)
@@ -261,12 +270,19 @@ class PrivateFolderTest(PassFixture, unittest.TestCase):
             os.makedirs(os.path.join(self.work, "uncompress"), mode=0o777)
         finally:
             os.umask(old)
+        modes = []
+
+        def note_mode(dialog):
+            modes.append(os.stat(os.path.join(self.work, "uncompress")).st_mode & 0o777)
+
         self.offer()
         self.configure(manual=False)
-        run = self.run_pass(["Return", "Return"])
+        run = self.run_pass(["Return", "Return"], on_dialog=note_mode)
         self.assertEqual(run.exit_code, 0, run.log)
         self.assertEqual(os.stat(self.work).st_mode & 0o777, 0o700)
-        self.assertEqual(os.stat(os.path.join(self.work, "uncompress")).st_mode & 0o777, 0o700)
+        # Private while the files wait for the installer, and gone with the pass.
+        self.assertEqual(modes, [0o700, 0o700])
+        self.assertFalse(os.path.exists(os.path.join(self.work, "uncompress")))
         self.assert_installed_everything(self.session.installer_calls())
 
     def test_another_users_folder_is_passed_over(self):
@@ -435,7 +451,7 @@ class SignedUpdateTest(PassFixture, unittest.TestCase):
                 run = self.run_pass(["Return"] * 4)
                 self.assertEqual(run.exit_code, 0, run.log)
                 self.assert_installed_everything(self.session.installer_calls())
-                os.remove(os.path.join(self.session.install, "installer.log"))
+                self.reinstall_old_version()
                 shutil.rmtree(os.path.join(self.session.tmp, "ZandroQuillet"))
 
     def test_refusals(self):
@@ -508,7 +524,7 @@ class SignedUpdateTest(PassFixture, unittest.TestCase):
             last = f.read(1)
             f.seek(-1, os.SEEK_END)
             f.write(bytes([last[0] ^ 0x01]))
-        os.remove(os.path.join(self.session.install, "installer.log"))
+        self.reinstall_old_version()
         second = self.run_pass(["Return"] * 2)
         self.assertEqual(second.exit_code, 0, second.log)
         self.assertIn("cached package refused, downloading it again", second.log)

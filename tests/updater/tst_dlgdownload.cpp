@@ -10,8 +10,10 @@
 #include <QSettings>
 #include <QTextEdit>
 
+#include <cstdio>
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dlgdownload.h"
@@ -185,7 +187,8 @@ enum class FinishCase
 enum class OldPath
 {
     Absent,
-    Empty
+    Empty,
+    CurrentFolder
 };
 } // namespace
 
@@ -209,6 +212,10 @@ private slots:
     void installUpdates();
     void installerFolder_data();
     void installerFolder();
+    void installerRefused_data();
+    void installerRefused();
+    void entryChangedAfterUnpacking_data();
+    void entryChangedAfterUnpacking();
 
     void passInstallsFirstModuleThenTakesTheShortcut();
     void announcedSize_data();
@@ -223,6 +230,9 @@ private slots:
     void confirmationsAndSummary();
     void finishStops_data();
     void finishStops();
+    void setupEntriesThatAreNoFiles_data();
+    void setupEntriesThatAreNoFiles();
+    void workFolderIsKeptForThePass();
 
 private:
     QString tmp() const { return m_tmp->path(); }
@@ -446,7 +456,11 @@ void TestDlgDownload::installerFolder_data()
     QTest::newRow("no stored folder: next to the running program")
         << OldPath::Absent << 0 << QStringList{"1|/some file|missing"};
     // An empty stored folder makes the program "/installUpdate", which does not exist here.
-    QTest::newRow("stored folder empty: at the root") << OldPath::Empty << -2 << QStringList{};
+    QTest::newRow("stored folder empty: refused") << OldPath::Empty << -2 << QStringList{};
+    // The folder the updater was started in is wherever the reader or a shell happened to be;
+    // under ctest it is the test binary's own folder, where the installer stands.
+    QTest::newRow("stored folder \".\": refused") << OldPath::CurrentFolder << -2
+                                                 << QStringList{};
 }
 
 void TestDlgDownload::installerFolder()
@@ -466,13 +480,113 @@ void TestDlgDownload::installerFolder()
         QFile::remove(program);
         QFile::remove(ownFolder + "/calls.log");
     });
-    setOldPath(oldPath == OldPath::Empty ? QVariant(QString("")) : QVariant());
+    QVERIFY(QDir::setCurrent(ownFolder));
+    setOldPath(oldPath == OldPath::Empty           ? QVariant(QString(""))
+               : oldPath == OldPath::CurrentFolder ? QVariant(QString("."))
+                                                   : QVariant());
 
     UpdaterApp app;
     DialogAnswerer answerer({true});
     QCOMPARE(app.downloadWindow->installUpdates("/some file"), result);
     QCOMPARE(installerCalls(ownFolder), ownFolderCalls);
     QCOMPARE(installerCalls(m_install), QStringList{});
+}
+
+void TestDlgDownload::installerRefused_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("result");
+    QTest::newRow("a good installer") << "good" << 0;
+    QTest::newRow("a link to a good installer") << "link" << 0;
+    QTest::newRow("writable by its group") << "group-writable" << -2;
+    QTest::newRow("writable by everybody") << "world-writable" << -2;
+    QTest::newRow("another user's program") << "foreign" << -2;
+    QTest::newRow("in a folder everybody can write") << "open-folder" << -2;
+    QTest::newRow("in another user's folder") << "foreign-folder" << -2;
+    QTest::newRow("a folder of that name") << "folder" << -2;
+}
+
+void TestDlgDownload::installerRefused()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, result);
+    if (setup.startsWith("foreign") && ::geteuid() != 0)
+        QSKIP("giving a file to another user needs root");
+    const QString program = m_install + "/installUpdate";
+    const QByteArray native = QFile::encodeName(program);
+    if (setup == "link") {
+        const QString real = tmp() + "/elsewhere/installUpdate";
+        QVERIFY(QDir().mkpath(tmp() + "/elsewhere"));
+        QVERIFY(QFile::rename(program, real));
+        QVERIFY(QFile::link(real, program));
+    } else if (setup == "group-writable") {
+        QCOMPARE(::chmod(native.constData(), 0770), 0);
+    } else if (setup == "world-writable") {
+        QCOMPARE(::chmod(native.constData(), 0707), 0);
+    } else if (setup == "foreign") {
+        QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+    } else if (setup == "open-folder") {
+        QCOMPARE(::chmod(QFile::encodeName(m_install).constData(), 0777), 0);
+    } else if (setup == "foreign-folder") {
+        QCOMPARE(::chown(QFile::encodeName(m_install).constData(), 65534, 65534), 0);
+    } else if (setup == "folder") {
+        QVERIFY(QFile::remove(program));
+        QVERIFY(QDir().mkpath(program));
+    }
+    const QString file = tmp() + "/reader.bin";
+    QVERIFY(writeFile(file, "bytes"));
+
+    UpdaterApp app;
+    LogCapture log;
+    DialogAnswerer answerer({true});
+    QCOMPARE(app.downloadWindow->installUpdates(file), result);
+    QCOMPARE(log.count("installer refused: " + program + ": "), result == 0 ? 0 : 1);
+    const QString callsFolder = setup == "link" ? tmp() + "/elsewhere" : m_install;
+    QCOMPARE(installerCalls(callsFolder).size(), result == 0 ? 1 : 0);
+}
+
+void TestDlgDownload::entryChangedAfterUnpacking_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("result");
+    QTest::newRow("unchanged") << "none" << 0;
+    QTest::newRow("rewritten in place") << "rewrite" << 0;
+    QTest::newRow("replaced by another file") << "replace" << -3;
+    QTest::newRow("replaced by a link to it") << "link" << -3;
+    QTest::newRow("removed") << "remove" << -3;
+}
+
+void TestDlgDownload::entryChangedAfterUnpacking()
+{
+    QFETCH(QString, change);
+    QFETCH(int, result);
+    const QString file = unpackFolder() + "reader.bin";
+    QVERIFY(QDir().mkpath(unpackFolder()));
+    QVERIFY(writeFile(file, "unpacked"));
+    const FileIdentity unpacked = FileIdentity::of(file);
+    QCOMPARE(unpacked.kind, FileIdentity::RegularFile);
+
+    const QString other = tmp() + "/other.bin";
+    QVERIFY(writeFile(other, "planted"));
+    if (change == "rewrite") {
+        QVERIFY(writeFile(file, "unpacked"));
+    } else if (change == "replace") {
+        QCOMPARE(::rename(QFile::encodeName(other).constData(), QFile::encodeName(file).constData()),
+                 0);
+    } else if (change == "link") {
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QFile::link(other, file));
+    } else if (change == "remove") {
+        QVERIFY(QFile::remove(file));
+    }
+
+    UpdaterApp app;
+    LogCapture log;
+    DialogAnswerer answerer({true});
+    QCOMPARE(app.downloadWindow->installUpdates(file, &unpacked), result);
+    QCOMPARE(log.count("not installed: " + file + " - changed after it was unpacked"),
+             result == 0 ? 0 : 1);
+    QCOMPARE(installerCalls(m_install).size(), result == 0 ? 1 : 0);
 }
 
 // ---- the run ----
@@ -846,6 +960,80 @@ void TestDlgDownload::finishStops()
     QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{"keep.txt"});
     QCOMPARE(readFile(outside + "/keep.txt"), QByteArray("precious"));
+}
+
+void TestDlgDownload::setupEntriesThatAreNoFiles_data()
+{
+    QTest::addColumn<QByteArray>("setup");
+    QTest::addColumn<QString>("failure"); // empty: the pass completes
+    QTest::addColumn<QStringList>("asked"); // the files the confirmations name
+    QTest::newRow("an element that is no file is passed over")
+        << QByteArray("<s><folder name=\"a.txt\"/><file name=\"a.txt\"/></s>") << QString()
+        << QStringList{"a.txt"};
+    QTest::newRow("an empty name")
+        << QByteArray("<s><file name=\"\"/><file name=\"a.txt\"/></s>")
+        << "lists \"\", which is not a file it holds" << QStringList{};
+    QTest::newRow("no name at all") << QByteArray("<s><file/></s>")
+                                    << "lists \"\", which is not a file it holds" << QStringList{};
+    QTest::newRow("the unpack folder itself")
+        << QByteArray("<s><file name=\"a.txt\"/><file name=\"./\"/></s>")
+        << "lists \"./\", which is not a file it holds" << QStringList{};
+    QTest::newRow("a file the package does not hold")
+        << QByteArray("<s><file name=\"a.txt\"/><file name=\"gone.txt\"/></s>")
+        << "lists \"gone.txt\", which is not a file it holds" << QStringList{};
+    QTest::newRow("nothing but other elements")
+        << QByteArray("<s><folder name=\"a.txt\"/></s>") << "lists no files to install"
+        << QStringList{};
+}
+
+void TestDlgDownload::setupEntriesThatAreNoFiles()
+{
+    QFETCH(QByteArray, setup);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, asked);
+
+    QVERIFY(QDir().mkpath(downloadFolder()));
+    const QString package = downloadFolder() + "entries.pkg";
+    QVERIFY(makePackage(package, {{"Setup.xml", setup}, {"a.txt", "a"}}));
+    startServer();
+    UpdaterApp app;
+    DlgDownload *window = app.downloadWindow;
+    window->setSelectUpdates({module(kPackagePath, "9B")});
+    LogCapture log;
+    DialogAnswerer answerer({true, true});
+    window->oneDownloadFinish(package);
+
+    QStringList named;
+    for (const QString &text : qAsConst(answerer.texts)) {
+        if (text.startsWith(kConfirmation))
+            named << text.section(": ", -1);
+    }
+    QCOMPARE(named, asked);
+    QCOMPARE(installerCalls(m_install).size(), asked.size());
+    QCOMPARE(app.failed, !failure.isEmpty());
+    if (!failure.isEmpty()) {
+        QCOMPARE(log.count("update failed: package " + package + " " + failure), 1);
+        QVERIFY(!QFileInfo::exists(package));
+    }
+    // What was unpacked does not outlive the pass.
+    QVERIFY(!QFileInfo::exists(unpackFolder()));
+}
+
+void TestDlgDownload::workFolderIsKeptForThePass()
+{
+    UpdaterApp app;
+    QString problem;
+    const QString folder = app.passWorkFolder(&problem);
+    QCOMPARE(folder, downloadFolder());
+    // A later change of the temporary path does not move the pass elsewhere.
+    qputenv("TMPDIR", QFile::encodeName(TestEnv::root()));
+    QCOMPARE(app.passWorkFolder(&problem), folder);
+    qputenv("TMPDIR", QFile::encodeName(tmp()));
+    // Its lock lives in it: once it is swapped for another, the pass has nothing to go on with.
+    QVERIFY(QFile::rename(QDir::cleanPath(folder), tmp() + "/away"));
+    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(app.passWorkFolder(&problem), QString());
+    QCOMPARE(problem, QDir::cleanPath(folder) + ": was removed or replaced during the pass");
 }
 
 ZANDRO_TEST_MAIN(TestDlgDownload)

@@ -76,7 +76,8 @@ bool CReaderModuleManager::usesUtc8Endpoint()
 
 int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
 {
-    const QString folder = Comm::workFolder(&queryFailure);
+    const QString folder =
+        app ? app->passWorkFolder(&queryFailure) : Comm::workFolder(&queryFailure);
     replyFilePath = folder.isEmpty() ? QString() : folder + QLatin1String(ReplyFileName);
     const QString url = Comm::catalogueEndpoint(usesUtc8Endpoint()) + GetHttpURL(groupName);
     delete downloader;

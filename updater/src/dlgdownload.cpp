@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QUrl>
 
 #include "dlgmessage.h"
+#include "installedversions.h"
 #include "kt_basic.h"
 #include "ktfzip.h"
 #include "qhttpdownloads.h"
@@ -18,6 +20,13 @@
 #include "updatedefine.h"
 #include "updatekeys.h"
 #include "updaterapp.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const char kUnpackFolder[] = "uncompress/"; // in the working folder
@@ -209,7 +218,7 @@ void DlgDownload::downloadUpates()
         new QHttpDownLoadS(nullptr, ui->progressBar, ui->timeRemainLabel, &downloadedBytes);
 
     QString problem;
-    const QString folder = Comm::workFolder(&problem);
+    const QString folder = app->passWorkFolder(&problem);
     if (folder.isEmpty()) {
         qDebug() << "can not make path for store the downloads:"
                  << QDir::tempPath() + QLatin1String("/ZandroQuillet/") << Qt::endl;
@@ -325,7 +334,7 @@ void DlgDownload::oneDownloadFinish(QString filePath)
     }
 
     QString problem;
-    const QString folder = Comm::workFolder(&problem);
+    const QString folder = app->passWorkFolder(&problem);
     const QString unpackFolder =
         folder.isEmpty() ? QString() : folder + QLatin1String(kUnpackFolder);
     if (!unpackFolder.isEmpty()) {
@@ -342,13 +351,15 @@ void DlgDownload::oneDownloadFinish(QString filePath)
         return;
     }
 
+    // Whatever happens from here, the unpacked files go when the pass ends: they can be far larger
+    // than the package, and nothing reads them again.
+    const auto emptyUnpackFolder = qScopeGuard([&unpackFolder] { Comm::deleteDir(unpackFolder); });
     CKT_Fzip unpacker;
     const int unpacked = unpacker.Unzip2(filePath, unpackFolder);
     if (unpacked < 1) {
         qDebug() << "Uncompress Failed" << Qt::endl;
         // A package that does not unpack now never will: the next pass fetches it again.
         discardPackage(filePath);
-        Comm::deleteDir(unpackFolder);
         const QString reason = QStringLiteral("cannot unpack %1: %2 (%3)")
                                    .arg(filePath, QLatin1String(CKT_Fzip::resultText(unpacked)))
                                    .arg(unpacked);
@@ -361,7 +372,29 @@ void DlgDownload::oneDownloadFinish(QString filePath)
 
     QVector<_SetupInfo *> entries;
     ParseSetupInfo(unpackFolder, entries);
-    if (entries.isEmpty()) {
+    // Only "file" elements name something to install, and only a regular file the unpacker just
+    // wrote may reach the installer: an empty name would hand it the unpack folder, a missing one
+    // a path that does not exist. Such a list is not the maker's, so nothing of it is installed.
+    QVector<_SetupInfo *> files;
+    for (_SetupInfo *entry : qAsConst(entries)) {
+        if (!entry || entry->setupFile.isEmpty())
+            continue;
+        entry->unpacked = FileIdentity::of(entry->setupFile);
+        if (entry->unpacked.kind != FileIdentity::RegularFile) {
+            const QString name = entry->setupFile.mid(unpackFolder.size());
+            qDeleteAll(entries);
+            discardPackage(filePath);
+            failRun(tr("The update package of %1 lists a file it does not hold (%2) and was "
+                       "deleted. Please try again later.")
+                        .arg(moduleTitle(), name),
+                    QStringLiteral("package %1 lists \"%2\", which is not a file it holds")
+                        .arg(filePath, name));
+            return;
+        }
+        files.append(entry);
+    }
+    if (files.isEmpty()) {
+        qDeleteAll(entries);
         discardPackage(filePath);
         failRun(tr("The update package of %1 lists no files to install and was deleted.")
                     .arg(moduleTitle()),
@@ -371,16 +404,12 @@ void DlgDownload::oneDownloadFinish(QString filePath)
     QStringList installed;
     QStringList declined;
     QStringList failures;
-    installCount = 0;
-    for (const _SetupInfo *entry : qAsConst(entries))
-        installCount += entry ? 1 : 0;
+    installCount = files.size();
     installIndex = 0;
-    for (const _SetupInfo *entry : qAsConst(entries)) {
-        if (!entry)
-            continue;
+    for (const _SetupInfo *entry : qAsConst(files)) {
         ++installIndex;
         qDebug() << "excute shell:" << entry->setupFile << Qt::endl;
-        const int result = installUpdates(entry->setupFile);
+        const int result = installUpdates(entry->setupFile, &entry->unpacked);
         qDebug() << "excute result:" << result << Qt::endl;
         const QString name = QFileInfo(entry->setupFile).fileName();
         if (installDeclined)
@@ -389,6 +418,8 @@ void DlgDownload::oneDownloadFinish(QString filePath)
             installed.append(name);
         else if (result == -2)
             failures.append(tr("%1 (the installer could not be started)").arg(name));
+        else if (result == -3)
+            failures.append(tr("%1 (changed after it was unpacked, not installed)").arg(name));
         else if (result == -1)
             failures.append(tr("%1 (the installer crashed)").arg(name));
         else
@@ -414,6 +445,11 @@ void DlgDownload::oneDownloadFinish(QString filePath)
                                  .arg(moduleTitle(), installed.join(QLatin1String(", ")))
                            : tr("The update of %1 is not complete. %2").arg(moduleTitle(), summary);
     qInfo().noquote() << "update finished:" << closing;
+    // Only a module installed whole counts: a declined file leaves the same version on offer.
+    QString unrecorded;
+    if (module && declined.isEmpty() &&
+        !InstalledVersions::record(module->name, module->version, &unrecorded))
+        qWarning().noquote() << "installed version not recorded:" << unrecorded;
     if (app->isInteractive()) {
         DlgMessage message(nullptr);
         message.setInformation(closing);
@@ -481,7 +517,7 @@ void DlgDownload::ParseSetupInfo(QString folder, QVector<_SetupInfo *> &entries)
     delete root;
 }
 
-int DlgDownload::installUpdates(QString setupFile)
+int DlgDownload::installUpdates(QString setupFile, const FileIdentity *unpacked)
 {
     DlgMessage message(nullptr);
     QString text = tr("Download completed. Please close Zandro Reader when you complete "
@@ -500,13 +536,60 @@ int DlgDownload::installUpdates(QString setupFile)
     if (!message.accepted)
         return -1;
 
-    const QVariant stored = Comm::readerSetting(Updater::KeyUpdateOldPath);
-    // Absent means the updater's own folder; a value that is present but empty stays empty.
-    const QString installFolder =
-        stored.isValid() ? stored.toString() : QCoreApplication::applicationDirPath();
-    const QString program = installFolder + QLatin1String(kInstaller);
-    if (!QFileInfo(program).isFile())
+    // The question may have waited for hours: what goes to the installer must still be the file
+    // that was unpacked, in the folder this pass made.
+    QString problem;
+    if (unpacked && (app->passWorkFolder(&problem).isEmpty() ||
+                     !FileIdentity::of(setupFile).sameAs(*unpacked))) {
+        qWarning().noquote() << "not installed:" << setupFile << "-"
+                             << (problem.isEmpty() ? QStringLiteral("changed after it was unpacked")
+                                                   : problem);
+        return -3;
+    }
+    const QString program = installerProgram(&problem);
+    if (program.isEmpty()) {
+        qWarning().noquote() << "installer refused:" << problem;
         return -2;
+    }
     // Program and argument apart, so blanks in either cannot change what runs or what it gets.
     return QProcess::execute(program, QStringList{setupFile});
+}
+
+QString DlgDownload::installerProgram(QString *problem)
+{
+    const QVariant stored = Comm::readerSetting(Updater::KeyUpdateOldPath);
+    // Absent means the updater's own folder. Anything relative ("." or empty) would depend on
+    // the folder the updater happened to be started in, where anybody may have put a program.
+    const QString installFolder =
+        stored.isValid() ? stored.toString() : QCoreApplication::applicationDirPath();
+    if (!QDir::isAbsolutePath(installFolder)) {
+        *problem = QStringLiteral("the install folder \"%1\" is not an absolute path")
+                       .arg(installFolder);
+        return QString();
+    }
+    const QString program = QDir::cleanPath(installFolder) + QLatin1String(kInstaller);
+    const auto refuse = [&](const QString &why) {
+        *problem = QStringLiteral("%1: %2").arg(program, why);
+        return QString();
+    };
+    // Links are followed once, here; what runs is the file they lead to, checked with every
+    // folder above it.
+    char *resolved = ::realpath(QFile::encodeName(program).constData(), nullptr);
+    if (!resolved)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    const QString real = QFile::decodeName(resolved);
+    std::free(resolved);
+    QString why;
+    if (!Comm::checkFolderChain(QFileInfo(real).path(), &why))
+        return refuse(QStringLiteral("a folder above it is not safe: %1").arg(why));
+    struct stat info;
+    if (::stat(QFile::encodeName(real).constData(), &info) != 0)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode))
+        return refuse(QStringLiteral("is not a regular file"));
+    if (info.st_uid != 0 && info.st_uid != ::geteuid())
+        return refuse(QStringLiteral("belongs to another user (uid %1)").arg(info.st_uid));
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return refuse(QStringLiteral("is writable by other users"));
+    return real;
 }

@@ -16,6 +16,7 @@ class UpdaterApp;
 class Ui_DlgDownload;
 struct MODULEINFO;
 struct _SetupInfo;
+struct FileIdentity;
 
 class DlgDownload : public QMainWindow
 {
@@ -37,9 +38,16 @@ public:
     void ParseSetupInfo(QString folder, QVector<_SetupInfo *> &entries);
     // Asks the user to confirm, then runs the installer with setupFile as its one argument and
     // waits for it. Returns -1 when the user declines (installDeclined is then set), -2 when
-    // the installer is missing or cannot be started, otherwise what the process call returned
-    // (its exit code, -1 for a crash).
-    int installUpdates(QString setupFile);
+    // the installer is missing, refused (see installerProgram) or cannot be started, -3 when
+    // unpacked is given and setupFile is no longer that file or the pass's working folder is
+    // gone, otherwise what the process call returned (its exit code, -1 for a crash).
+    int installUpdates(QString setupFile, const FileIdentity *unpacked = nullptr);
+    // The reader's installer, "installUpdate" in the install folder of the settings store (the
+    // updater's own folder when none is stored), links resolved. Empty, with why in problem,
+    // when the folder is not absolute, a folder above the program is within other users'
+    // reach, or the program is not a regular file owned by root or this user and writable by
+    // nobody else.
+    static QString installerProgram(QString *problem);
 
     // The local file name of a package address: its last segment. Empty when that cannot be a
     // package of ours: empty, "." or "..", or one of the working folder's own names.

@@ -1,6 +1,7 @@
 #include "updaterapp.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QLockFile>
 #include <QVariant>
 
@@ -42,6 +43,23 @@ bool UpdaterApp::isInteractive() const
 QString UpdaterApp::workFolderMessage(const QString &problem)
 {
     return tr("The updater cannot use its working folder (%1).").arg(problem);
+}
+
+QString UpdaterApp::passWorkFolder(QString *problem)
+{
+    if (m_workFolder.isEmpty()) {
+        m_workFolder = Comm::workFolder(problem);
+        m_workFolderIdentity = FileIdentity::of(m_workFolder);
+        return m_workFolder;
+    }
+    // Its lock lives in it: a folder removed or swapped mid-pass would let a second pass in.
+    if (!FileIdentity::of(m_workFolder).sameAs(m_workFolderIdentity)) {
+        if (problem)
+            *problem = QStringLiteral("%1: was removed or replaced during the pass")
+                           .arg(QDir::cleanPath(m_workFolder));
+        return QString();
+    }
+    return m_workFolder;
 }
 
 void UpdaterApp::reportFailure(const QString &message, const QString &reason)
@@ -88,7 +106,7 @@ void UpdaterApp::runUpdateVisible()
 
     // One pass at a time: a second one would empty the unpack folder under the first.
     QString problem;
-    const QString folder = Comm::workFolder(&problem);
+    const QString folder = passWorkFolder(&problem);
     if (folder.isEmpty()) {
         reportFailure(workFolderMessage(problem),
                       QStringLiteral("working folder: %1").arg(problem));

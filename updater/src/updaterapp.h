@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include "updatedefine.h"
+
 class QLockFile;
 class CSetup_CommandLine;
 class CReaderModuleManager;
@@ -32,6 +34,11 @@ public:
     void reportFailure(const QString &message, const QString &reason);
     // The message for a working folder that cannot be used, problem saying why.
     static QString workFolderMessage(const QString &problem);
+    // The pass's working folder (ending in "/"): resolved by the first call and kept, so every
+    // step of the pass uses the same folder. Later calls check that the same folder still
+    // stands there; empty, with the reason in problem, when it cannot be used or was removed or
+    // replaced meanwhile.
+    QString passWorkFolder(QString *problem = nullptr);
 
     CSetup_CommandLine *commandLine;
     CReaderModuleManager *moduleManager;
@@ -44,6 +51,10 @@ public:
     bool failed;
     // Held while this pass runs, so that a second pass of the same user ends at once.
     QLockFile *passLock;
+
+private:
+    QString m_workFolder;
+    FileIdentity m_workFolderIdentity;
 };
 
 #endif // UPDATER_SRC_UPDATERAPP_H
