@@ -14,8 +14,17 @@ Prints "PORT <n>" on its first output line once it listens. Request paths:
   /loop                         302 to itself
   /headers                      200, the request's header lines as the body
   /reset/<total>/<sent>         like /drop, but the connection is reset instead of closed
+  /endless/close                200, no Content-Length, a body that never ends
+  /endless/chunked              200, chunked transfer coding, chunks that never end
+  /endless/length/<n>           200, Content-Length n, and all n bytes as fast as they are taken
+  /endless/status/<code>        that status, no Content-Length, an error page that never ends
+  /endless/modules              200, no Content-Length, a catalogue whose small module elements
+                                never end
+  /drip/<total>/<ms>[/<bytes>]  200, Content-Length total, then bytes body bytes (1 unless
+                                given) every ms milliseconds
 With --default PATH, a request for any other path is answered as PATH would be.
-Body byte i is always i % 251. With --silent every connection is accepted and left unanswered.
+Body byte i is always i % 251 (the catalogue flood excepted). With --silent every connection is
+accepted and left unanswered. The endless bodies end only when the client goes away.
 """
 import argparse
 import gzip
@@ -25,6 +34,10 @@ import threading
 import time
 
 PATTERN = bytes(i % 251 for i in range(251))
+# Whole periods of the pattern, so that block after block keeps byte i at i % 251.
+BLOCK = PATTERN * 261
+MODULES_HEAD = b'<?xml version="1.0" encoding="UTF-8"?>\n<modules>\n'
+MODULES_BLOCK = b'<module name="Filler" version="1.0.0.1" result="false"/>\n' * 1000
 
 
 def body(length, start=0):
@@ -60,6 +73,43 @@ def hold_open(conn):
             pass
     except OSError:
         pass
+
+
+def stream(conn, block, limit=None, frame=None):
+    """Sends block after block until limit bytes are out (never, without one) or the client
+    goes away; frame wraps each block (chunked coding)."""
+    sent = 0
+    while limit is None or sent < limit:
+        piece = block if limit is None else block[:limit - sent]
+        conn.sendall(frame(piece) if frame else piece)
+        sent += len(piece)
+
+
+def endless(conn, nums, what):
+    if what == "close":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")
+        stream(conn, BLOCK)
+    elif what == "chunked":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n")
+        stream(conn, BLOCK, frame=lambda piece: b"%x\r\n" % len(piece) + piece + b"\r\n")
+    elif what == "length":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                     % nums[0])
+        stream(conn, BLOCK, nums[0])
+    elif what == "status":
+        conn.sendall(b"HTTP/1.1 %d Test\r\nConnection: close\r\n\r\n" % nums[0])
+        stream(conn, BLOCK)
+    elif what == "modules":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n"
+                     + MODULES_HEAD)
+        stream(conn, MODULES_BLOCK)
+
+
+def drip(conn, total, ms, step):
+    conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % total)
+    for start in range(0, total, step):
+        time.sleep(ms / 1000.0)
+        conn.sendall(body(min(step, total - start), start))
 
 
 def answer(conn, path, head=b""):
@@ -112,6 +162,10 @@ def answer(conn, path, head=b""):
             time.sleep(0.15)
             conn.sendall(body(1, sent - 1))
         hold_open(conn)
+    elif kind == "endless":
+        endless(conn, nums, parts[1] if len(parts) > 1 else "")
+    elif kind == "drip":
+        drip(conn, nums[0], nums[1], nums[2] if len(nums) > 2 else 1)
     elif kind == "status":
         text = b"status %d\n" % nums[0]
         conn.sendall(b"HTTP/1.1 %d Test\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"

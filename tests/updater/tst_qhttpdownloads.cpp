@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include <unistd.h>
+
 #include "httpserver.h"
 #include "qhttpdownloads.h"
 #include "testenv.h"
@@ -32,6 +34,10 @@ private slots:
     void failedTransferIsNotAnnounced();
     void redirectsAndHeaders();
     void silentServerIsAbandonedByWatchdog();
+    void byteLimit_data();
+    void byteLimit();
+    void rateFloor_data();
+    void rateFloor();
 
 private:
     QString target(const QString &name) const;
@@ -500,6 +506,133 @@ void TestQHttpDownLoadS::silentServerIsAbandonedByWatchdog()
     QCOMPARE(slowBar.value(), 50);
     QCOMPARE(quickFinished.count(), 1);
     QCOMPARE(log.count(QStringLiteral("slotsHasHttpReponse")), 2);
+}
+
+void TestQHttpDownLoadS::byteLimit_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<QString>("reason");
+
+    // offset: bytes already in the file, resumed with a Range header; reason: empty when the
+    // transfer must complete, the whole failure reason otherwise.
+    QTest::newRow("announced length past the limit")
+        << "script" << "/endless/length/2147483648" << qint64(1000) << qint64(0)
+        << "the server announced 2147483648 bytes, more than the limit of 1000";
+    QTest::newRow("endless body ended by closing")
+        << "script" << "/endless/close" << qint64(100000) << qint64(0)
+        << "the server sent more than the limit of 100000 bytes";
+    QTest::newRow("endless chunked body")
+        << "script" << "/endless/chunked" << qint64(100000) << qint64(0)
+        << "the server sent more than the limit of 100000 bytes";
+    QTest::newRow("one byte past the limit, unannounced")
+        << "script" << "/close/5001" << qint64(5000) << qint64(0)
+        << "the server sent more than the limit of 5000 bytes";
+    QTest::newRow("error page that never ends")
+        << "script" << "/endless/status/500" << qint64(100000) << qint64(0)
+        << "the server answered 500 Test";
+    // The rest alone (60000 bytes) would fit; with what the file holds already it does not.
+    QTest::newRow("resumed, offset and rest past the limit")
+        << "nginx" << "/small.bin" << qint64(99999) << qint64(40000)
+        << "the server announced 100000 bytes, more than the limit of 99999";
+    QTest::newRow("announced, exactly the limit")
+        << "nginx" << "/small.bin" << qint64(100000) << qint64(0) << "";
+    QTest::newRow("chunked, exactly the limit")
+        << "script" << "/chunked/100000" << qint64(100000) << qint64(0) << "";
+    QTest::newRow("ended by closing, exactly the limit")
+        << "script" << "/close/5000" << qint64(5000) << qint64(0) << "";
+}
+
+void TestQHttpDownLoadS::byteLimit()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, path);
+    QFETCH(qint64, limit);
+    QFETCH(qint64, offset);
+    QFETCH(QString, reason);
+
+    const QString file = target(QStringLiteral("limited.bin"));
+    const QString watch = target(QStringLiteral("limited.watch"));
+    QFile::remove(watch);
+    qint64 counter = offset;
+    QHttpDownLoadS d(nullptr, nullptr, nullptr, &counter);
+    d.setMaxBytes(limit);
+    const QUrl url = server == "nginx" ? m_nginx->url(path) : m_script->url(path);
+    QVERIFY(d.setUrlAndFilePath(url, file));
+    if (offset > 0)
+        QVERIFY(TestEnv::writeFile(file, TestServers::patternBytes(offset)));
+    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QSignalSpy failed(&d, &QHttpDownLoadS::downLoadFailed);
+    QVERIFY(d.startDownLoads());
+    // A second name for the file keeps every byte written to it after the failure removes it.
+    QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(watch).constData()), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(finished.count() + failed.count() > 0, EndTimeoutMs);
+    QTest::qWait(200);
+
+    if (reason.isEmpty()) {
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(readFile(file), TestServers::patternBytes(limit));
+        return;
+    }
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.at(0).at(0).toString(), reason);
+    QVERIFY(!QFile::exists(file));
+    QVERIFY(d.reply == nullptr);
+    const qint64 held = QFileInfo(watch).size();
+    QVERIFY2(held <= limit, qPrintable(QString::number(held)));
+    // A length announced too large is refused before any of the body is written.
+    if (reason.startsWith(QLatin1String("the server announced")))
+        QCOMPARE(held, offset);
+}
+
+void TestQHttpDownLoadS::rateFloor_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("windowMs");
+    QTest::addColumn<QString>("reason");
+
+    // Bytes keep coming, so the 30 s stall never fires: only the floor ends the slow drip,
+    // which would otherwise take hours. reason is empty where the transfer must complete.
+    QTest::newRow("one byte every 100 ms")
+        << "/drip/100000/100" << 2000 << "slower than 1 KiB in 2 s";
+    QTest::newRow("nothing after the headers")
+        << "/stall/100000/0" << 2000 << "slower than 1 KiB in 2 s";
+    QTest::newRow("1500 bytes every 200 ms, over four windows") << "/drip/30000/200/1500" << 1000
+                                                                 << "";
+    QTest::newRow("done at once") << "/close/5000" << 1000 << "";
+}
+
+void TestQHttpDownLoadS::rateFloor()
+{
+    QFETCH(QString, path);
+    QFETCH(int, windowMs);
+    QFETCH(QString, reason);
+
+    const QString file = target(QStringLiteral("slow.bin"));
+    QHttpDownLoadS d;
+    d.rateWindowMs = windowMs;
+    QVERIFY(d.setUrlAndFilePath(m_script->url(path), file));
+    QSignalSpy finished(&d, &QHttpDownLoadS::oneDownLoadFinish);
+    QSignalSpy failed(&d, &QHttpDownLoadS::downLoadFailed);
+    QVERIFY(d.startDownLoads());
+    // Generous against busy machines; without the floor the drip runs for hours.
+    QTRY_VERIFY_WITH_TIMEOUT(finished.count() + failed.count() > 0, 20000);
+    // A finished transfer is never failed afterwards, however long the floor's window.
+    QTest::qWait(2 * windowMs);
+
+    if (reason.isEmpty()) {
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(finished.count(), 1);
+        return;
+    }
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.at(0).at(0).toString(), reason);
+    QVERIFY(!QFile::exists(file));
 }
 
 ZANDRO_TEST_MAIN(TestQHttpDownLoadS)

@@ -25,6 +25,8 @@ const char ProgressText[] = "%1 of %2 = %3%";
 // Without a bound the toolkit's network thread reads the whole body into memory ahead of us
 // when the disk is slower than the network; this keeps at most this much in flight.
 const qint64 ReadBufferBytes = 256 * 1024;
+// The rate is checked this many times per window, each time over the window that just ended.
+const int RateChecksPerWindow = 6;
 
 QString megabytes(qint64 bytes)
 {
@@ -76,7 +78,8 @@ QHttpDownLoadS::QHttpDownLoadS(QObject *parent, QProgressBar *bar, QLabel *label
     : QObject(parent), manager(nullptr), reply(nullptr), file(nullptr), progressBar(bar),
       timeLabel(label), totalBytes(0), receivedBytes(0), startTime(0), resumeCounter(counter),
       watchdog(nullptr), sawActivity(false), writeFailed(false), stallMs(StallMs),
-      stallTimer(nullptr), ended(false)
+      stallTimer(nullptr), maxBytes(0), writtenBytes(0), arrivedBytes(0),
+      rateWindowMs(RateWindowMs), rateTimer(nullptr), ended(false)
 {
     manager = new QNetworkAccessManager(this);
 }
@@ -95,6 +98,7 @@ QHttpDownLoadS::~QHttpDownLoadS()
     delete file;
     delete watchdog;
     delete stallTimer;
+    delete rateTimer;
 }
 
 bool QHttpDownLoadS::setUrlAndFilePath(const QUrl &newUrl, const QString &newFilePath)
@@ -115,6 +119,11 @@ bool QHttpDownLoadS::setUrlAndFilePath(const QUrl &newUrl, const QString &newFil
     return true;
 }
 
+void QHttpDownLoadS::setMaxBytes(qint64 bytes)
+{
+    maxBytes = qMax<qint64>(0, bytes);
+}
+
 bool QHttpDownLoadS::startDownLoads()
 {
     if (reply) {
@@ -130,6 +139,8 @@ bool QHttpDownLoadS::startDownLoads()
     }
 
     writeFailed = false;
+    writtenBytes = 0;
+    arrivedBytes = 0;
     ended = false;
     failureReason.clear();
     tlsErrors.clear();
@@ -190,6 +201,11 @@ bool QHttpDownLoadS::startDownLoads()
     };
     restart(watchdog, &QHttpDownLoadS::slotsHasHttpReponse, WatchdogMs);
     restart(stallTimer, &QHttpDownLoadS::stalled, stallMs);
+    delete rateTimer;
+    rateTimer = new QTimer(this);
+    connect(rateTimer, &QTimer::timeout, this, &QHttpDownLoadS::checkRate);
+    rateMarks = {0};
+    rateTimer->start(qMax(1, rateWindowMs / RateChecksPerWindow));
     return true;
 }
 
@@ -198,6 +214,11 @@ void QHttpDownLoadS::noteActivity()
     sawActivity = true;
     if (stallTimer && reply)
         stallTimer->start(stallMs);
+}
+
+qint64 QHttpDownLoadS::resumeOffset() const
+{
+    return resumeCounter ? qMax<qint64>(0, *resumeCounter) : 0;
 }
 
 bool QHttpDownLoadS::statusIsSuccess() const
@@ -223,9 +244,18 @@ void QHttpDownLoadS::checkResponseHead()
     if (!statusIsSuccess())
         return;
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!encoding.isEmpty() && encoding != "identity")
+    if (!encoding.isEmpty() && encoding != "identity") {
         fail(QStringLiteral("the server sent an encoded body (%1)")
                  .arg(QString::fromLatin1(encoding)));
+        return;
+    }
+    // A length that is too large is refused before the first byte of the body is written.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 announced = length.isValid() ? length.toLongLong() : -1;
+    if (maxBytes > 0 && announced >= 0 && resumeOffset() + announced > maxBytes)
+        fail(QStringLiteral("the server announced %1 bytes, more than the limit of %2")
+                 .arg(resumeOffset() + announced)
+                 .arg(maxBytes));
 }
 
 void QHttpDownLoadS::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -290,14 +320,26 @@ void QHttpDownLoadS::readyRead()
         return;
     noteActivity();
     if (!statusIsSuccess()) {
-        // Error bodies are read and dropped; the end handling names the status.
-        reply->readAll();
+        // Error bodies are read and dropped; the end handling names the status. One longer than
+        // the file could have been is not waited for.
+        arrivedBytes += reply->readAll().size();
+        if (maxBytes > 0 && arrivedBytes > maxBytes)
+            fail(statusText(reply));
         return;
     }
     if (file && file->isOpen()) {
         const QByteArray chunk = reply->readAll();
-        if (file->write(chunk) != chunk.size())
+        arrivedBytes += chunk.size();
+        // A body of unannounced length is cut here, before any byte past the limit is written.
+        if (maxBytes > 0 && resumeOffset() + writtenBytes + chunk.size() > maxBytes) {
+            fail(QStringLiteral("the server sent more than the limit of %1 bytes").arg(maxBytes));
+            return;
+        }
+        if (file->write(chunk) != chunk.size()) {
             abandonUnwritable();
+            return;
+        }
+        writtenBytes += chunk.size();
     }
 }
 
@@ -376,6 +418,21 @@ void QHttpDownLoadS::stalled()
     fail(QStringLiteral("stalled for %1 s").arg(stallMs / 1000));
 }
 
+void QHttpDownLoadS::checkRate()
+{
+    if (!reply || ended)
+        return;
+    // The first and last of RateChecksPerWindow + 1 marks are one window apart.
+    rateMarks.append(arrivedBytes);
+    if (rateMarks.size() > RateChecksPerWindow + 1)
+        rateMarks.removeFirst();
+    if (rateMarks.size() == RateChecksPerWindow + 1 &&
+        rateMarks.last() - rateMarks.first() < RateFloorBytes)
+        fail(QStringLiteral("slower than %1 KiB in %2 s")
+                 .arg(RateFloorBytes / 1024)
+                 .arg(rateWindowMs / 1000));
+}
+
 void QHttpDownLoadS::fail(const QString &reason)
 {
     if (ended)
@@ -421,6 +478,8 @@ void QHttpDownLoadS::stopTimers()
         watchdog->stop();
     if (stallTimer)
         stallTimer->stop();
+    if (rateTimer)
+        rateTimer->stop();
 }
 
 void QHttpDownLoadS::closeFile()

@@ -1,8 +1,11 @@
 // One-file HTTP downloader: a single GET whose body is appended to a local file as it arrives,
 // so memory holds one chunk at a time whatever the file size. It can drive a progress bar and a
 // time-remaining label, resumes from a byte counter owned by the caller (sent as a "Range"
-// header), gives up on a server that stays silent for 10 seconds after the request is sent, and
-// on a transfer that receives nothing for 30 seconds at any later point.
+// header), gives up on a server that stays silent for 10 seconds after the request is sent, on a
+// transfer that receives nothing for 30 seconds at any later point, and on one that receives less
+// than 1 KiB in any 60 seconds. With a byte limit set, a file that would grow past it fails at
+// once: at the response head when the announced length is too large, otherwise before the first
+// byte past the limit reaches the disk.
 //
 // Every transfer ends with exactly one of two signals. oneDownLoadFinish: no network error, an
 // HTTP status in the 2xx range (after at most five redirects, never from https to http), an
@@ -16,6 +19,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QVector>
 
 class QFile;
 class QLabel;
@@ -33,6 +37,9 @@ public:
     static constexpr int StallMs = 30000;
     // Redirects followed before the transfer counts as failed.
     static constexpr int MaxRedirects = 5;
+    // A transfer under way must receive at least RateFloorBytes in every RateWindowMs.
+    static constexpr qint64 RateFloorBytes = 1024;
+    static constexpr int RateWindowMs = 60000;
 
     // The schemes a transfer may use, and the User-Agent every request carries.
     static bool isSupportedScheme(const QUrl &url);
@@ -57,6 +64,11 @@ public:
     // nothing, when the file cannot be opened. Requires: setUrlAndFilePath returned true.
     bool startDownLoads();
 
+    // The most bytes the file may hold in the end, a resumed transfer's offset included; 0 (the
+    // default) sets no limit. An error page longer than that is not read to its end either.
+    // Requires: called before startDownLoads.
+    void setMaxBytes(qint64 bytes);
+
     QNetworkAccessManager *manager;
     QNetworkReply *reply; // the request in flight; null before the start and once it has ended
     QString filePath;
@@ -73,6 +85,12 @@ public:
     bool writeFailed; // the file refused part of the body (disk full, file-size limit)
     int stallMs;      // StallMs unless a test shortens it
     QTimer *stallTimer;
+    qint64 maxBytes;     // 0: no limit
+    qint64 writtenBytes; // body bytes this request has put into the file
+    qint64 arrivedBytes; // body bytes this request has received, error pages included
+    int rateWindowMs;    // RateWindowMs unless a test shortens it
+    QTimer *rateTimer;
+    QVector<qint64> rateMarks; // arrivedBytes at the last few checks of the rate, oldest first
     bool ended;            // one of the two end signals has been sent
     QString failureReason; // why the transfer failed; empty while it has not
     QString tlsErrors;     // what certificate verification said, for the failure reason
@@ -98,8 +116,12 @@ private:
     // before any of its body can drive the progress bar or reach the file.
     void checkResponseHead();
     void stalled();
+    // Fails a transfer that received less than RateFloorBytes over the last rateWindowMs.
+    void checkRate();
     void noteActivity();
     bool statusIsSuccess() const;
+    // The bytes already in the file before this request: the resume offset, or 0.
+    qint64 resumeOffset() const;
     // Ends the transfer as failed: drops the request, removes the partial file and says why.
     void fail(const QString &reason);
     // Why a finished request did not succeed; empty when it did.
