@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -14,6 +15,41 @@ const int kWidth = 398;
 const int kHeight = 125;
 // The notes scroll rather than make the window taller than this many lines of text.
 const int kMaxNoteLines = 12;
+// Shown after notes that were cut.
+const char kCutMark[] = "\n[\u2026]";
+// A long run gets a break opportunity after every this many characters.
+const int kRunPiece = 8;
+const QChar kZeroWidthSpace(0x200B);
+
+// The end of the longest prefix of at most length units that ends between two characters.
+int characterBoundaryBefore(const QString &text, int length)
+{
+    // One unit more is enough to tell whether length itself is a boundary.
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text.constData(),
+                                   qMin(text.size(), length + 1));
+    characters.setPosition(length);
+    return characters.isAtBoundary() ? length : qMax(0, characters.toPreviousBoundary());
+}
+
+// Appends text[start, end) to out with a zero-width space after every kRunPiece characters
+// (never at the end, never inside a character).
+void appendInPieces(QString &out, const QString &text, int start, int end)
+{
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text.constData() + start,
+                                   end - start);
+    int from = 0;
+    int counted = 0;
+    for (int at = characters.toNextBoundary(); at > 0 && at < end - start;
+         at = characters.toNextBoundary()) {
+        if (++counted < kRunPiece)
+            continue;
+        out += text.midRef(start + from, at - from);
+        out += kZeroWidthSpace;
+        from = at;
+        counted = 0;
+    }
+    out += text.midRef(start + from, end - start - from);
+}
 } // namespace
 
 DlgMessage::DlgMessage(QWidget *parent)
@@ -51,6 +87,7 @@ void DlgMessage::setDetails(const QString &notes, const QString &sizeText)
 {
     if (notes.isEmpty() && sizeText.isEmpty())
         return;
+    const QString shownNotes = notesForDisplay(notes);
     auto *column = static_cast<QVBoxLayout *>(layout());
     int row = column->indexOf(ui->label) + 1;
     // The question's reserved height only filled the empty space of the fixed window.
@@ -73,7 +110,7 @@ void DlgMessage::setDetails(const QString &notes, const QString &sizeText)
         // A long unbroken word (a link, a path) wraps too: the area never scrolls sideways.
         notesEdit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         notesEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        notesEdit->setPlainText(notes);
+        notesEdit->setPlainText(shownNotes);
         column->insertWidget(row++, notesEdit, 1);
     }
 
@@ -86,7 +123,7 @@ void DlgMessage::setDetails(const QString &notes, const QString &sizeText)
         measure.setDefaultFont(notesEdit->font());
         measure.setDefaultTextOption(notesEdit->document()->defaultTextOption());
         measure.setDocumentMargin(notesEdit->document()->documentMargin());
-        measure.setPlainText(notes);
+        measure.setPlainText(shownNotes);
         measure.setTextWidth(kWidth - margins.left() - margins.right() - frame);
         const int needed = int(measure.size().height() + 0.99) + frame;
         const int limit = notesEdit->fontMetrics().lineSpacing() * kMaxNoteLines + frame;
@@ -95,6 +132,28 @@ void DlgMessage::setDetails(const QString &notes, const QString &sizeText)
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     setFixedSize(kWidth, qMax(kHeight, heightForWidth(kWidth)));
+}
+
+QString DlgMessage::notesForDisplay(const QString &notes)
+{
+    const bool cut = notes.size() > MaxNotesLength;
+    const QString kept = cut ? notes.left(characterBoundaryBefore(notes, MaxNotesLength)) : notes;
+    // Laying out a line, the text box measures the whole rest of an unbroken word before it
+    // breaks the word anywhere: a megabyte without a break took minutes. Breaks every few
+    // characters keep each line's work to about its own length.
+    QString shown;
+    QTextBoundaryFinder lines(QTextBoundaryFinder::Line, kept);
+    int start = 0;
+    for (int end = lines.toNextBoundary(); end > 0; end = lines.toNextBoundary()) {
+        if (end - start > LongRunLength)
+            appendInPieces(shown, kept, start, end);
+        else
+            shown += kept.midRef(start, end - start);
+        start = end;
+    }
+    if (cut)
+        shown += QString::fromUtf8(kCutMark);
+    return shown;
 }
 
 QString DlgMessage::sizeInMegabytes(const QString &moduleSize)

@@ -27,9 +27,18 @@ public:
     void setStandardButtonsOk();
     // Shows under the text a "Download size: <sizeText>" line when sizeText is not empty, and the
     // notes, when not empty, as plain text (markup is shown, never rendered) in a read-only,
-    // word-wrapped area that scrolls past about 12 lines. The window grows to fit, keeping its
-    // width. With both empty nothing changes. Requires: called once, before the window is shown.
+    // word-wrapped area that scrolls past about 12 lines, in the form notesForDisplay gives. The
+    // window grows to fit, keeping its width. With both empty nothing changes. Requires: called
+    // once, before the window is shown.
     void setDetails(const QString &notes, const QString &sizeText);
+
+    // Notes as a text box can lay out in time: at most MaxNotesLength UTF-16 units of them, cut
+    // at a character boundary and followed by a line "[…]" when cut, and a zero-width space
+    // after every few characters of a run longer than LongRunLength without a place to break
+    // the line. Other text comes back as it is.
+    static QString notesForDisplay(const QString &notes);
+    static constexpr int MaxNotesLength = 64 * 1024;
+    static constexpr int LongRunLength = 256;
 
     // The size of a module as its catalogue gives it ("48213504B": the digits before the first
     // "B", a 64-bit count of bytes) in MiB with two decimals ("45.98 MB"), as the download
