@@ -17,6 +17,8 @@
 
 namespace {
 constexpr char ReplyFileName[] = "update_tmpfile.xml"; // in the working folder
+// A catalogue is a few kilobytes; a reply larger than this is cut off while it downloads.
+constexpr qint64 ReplyMaxBytes = 4 * 1024 * 1024;
 constexpr char StateFileName[] = "UpdaterInfo.xml";    // appended to readerPath
 // Text the state file must hold before it is parsed at all.
 constexpr char StateFileMarker[] = "updater_info";
@@ -82,6 +84,7 @@ int CReaderModuleManager::QueryModuleInfo(QProgressBar *bar, bool)
     const QString url = Comm::catalogueEndpoint(usesUtc8Endpoint()) + GetHttpURL(groupName);
     delete downloader;
     downloader = new QHttpDownLoadS(nullptr, bar, nullptr, nullptr);
+    downloader->setMaxBytes(ReplyMaxBytes);
     downloader->setUrlAndFilePath(QUrl(url, QUrl::TolerantMode), replyFilePath);
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strURL: " << url;
     qDebug() << "CReaderModuleManager::QueryModuleInfo:strTempPathName: " << replyFilePath;

@@ -187,6 +187,8 @@ void DlgDownload::fetchSignature(const QString &packagePath)
     };
     delete signatureDownloader;
     signatureDownloader = new QHttpDownLoadS(nullptr, nullptr, nullptr, nullptr);
+    // One byte more than a signature may have, so that its own check names what is wrong.
+    signatureDownloader->setMaxBytes(PackageVerifier::MaxSignatureSize + 1);
     connect(signatureDownloader, &QHttpDownLoadS::oneDownLoadFinish, this, [this, packagePath] {
         signatureFetched = true;
         oneDownloadFinish(packagePath);
@@ -209,7 +211,7 @@ void DlgDownload::downloadUpates()
         return;
     }
     // The catalogue's text is shown as it is, never read as markup.
-    ui->descriptionEdit->setPlainText(module->description);
+    ui->descriptionEdit->setPlainText(DlgMessage::notesForDisplay(module->description));
     ui->timeRemainLabel->setText(QString());
 
     downloadedBytes = 0;
@@ -269,6 +271,8 @@ void DlgDownload::downloadUpates()
     }
 
     discardPackage(localPath);
+    // The catalogue's size, when it gives one, is all the package may have.
+    downloader->setMaxBytes(size);
     connect(downloader, &QHttpDownLoadS::oneDownLoadFinish, this, &DlgDownload::oneDownloadFinish);
     connect(downloader, &QHttpDownLoadS::downLoadFailed, this, &DlgDownload::downloadFailed);
     QString refused;
