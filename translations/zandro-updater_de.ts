@@ -52,6 +52,14 @@
         <translation>Das Update-Paket von %1 enthält keine zu installierenden Dateien und wurde gelöscht.</translation>
     </message>
     <message>
+        <source>The update package of %1 lists a file it does not hold (%2) and was deleted. Please try again later.</source>
+        <translation>Das Update-Paket von %1 nennt eine Datei, die es nicht enthält (%2), und wurde gelöscht. Bitte versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>%1 (changed after it was unpacked, not installed)</source>
+        <translation>%1 (nach dem Entpacken verändert, nicht installiert)</translation>
+    </message>
+    <message>
         <source>%1 (the installer could not be started)</source>
         <translation>%1 (das Installationsprogramm konnte nicht gestartet werden)</translation>
     </message>

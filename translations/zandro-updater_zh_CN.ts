@@ -52,6 +52,14 @@
         <translation>%1 的更新包未列出任何要安装的文件，已被删除。</translation>
     </message>
     <message>
+        <source>The update package of %1 lists a file it does not hold (%2) and was deleted. Please try again later.</source>
+        <translation>%1 的更新包列出了其中没有的文件（%2），已被删除。请稍后重试。</translation>
+    </message>
+    <message>
+        <source>%1 (changed after it was unpacked, not installed)</source>
+        <translation>%1（解包后已被更改，未安装）</translation>
+    </message>
+    <message>
         <source>%1 (the installer could not be started)</source>
         <translation>%1（无法启动安装程序）</translation>
     </message>
