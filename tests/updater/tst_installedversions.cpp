@@ -87,6 +87,9 @@ void TestInstalledVersions::recordOnlyRaises_data()
         << Records{{odd, "9.2.0.1"}, {"Zandro Reader", "1.0"}} << odd << "9.2.0.1";
     QTest::newRow("odd version text kept") << Records{{"A", "9.2 beta\n1"}} << "A"
                                            << "9.2 beta\n1";
+    // Found by fuzzing: the name was read back cut at its NUL, so its record never counted.
+    const QString withNul = QString("Zandro") + QChar(0) + QString("Reader");
+    QTest::newRow("a NUL in the name") << Records{{withNul, "9.2.0.1"}} << withNul << "9.2.0.1";
 }
 
 void TestInstalledVersions::recordOnlyRaises()

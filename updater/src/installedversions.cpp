@@ -51,6 +51,13 @@ TrustedFile::Result readFile(QByteArray *bytes, QString *problem)
                              InstalledVersions::MaxBytes, bytes, problem);
 }
 
+// A percent-encoded field as text; a NUL it holds stays (the QByteArray overload would stop there).
+QString decodeField(const QByteArray &field)
+{
+    const QByteArray bytes = QByteArray::fromPercentEncoding(field);
+    return QString::fromUtf8(bytes.constData(), bytes.size());
+}
+
 QHash<QString, QString> parse(const QByteArray &bytes)
 {
     QHash<QString, QString> versions;
@@ -60,8 +67,8 @@ QHash<QString, QString> parse(const QByteArray &bytes)
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() != 2)
             continue;
-        const QString name = QString::fromUtf8(QByteArray::fromPercentEncoding(fields.at(0)));
-        const QString version = QString::fromUtf8(QByteArray::fromPercentEncoding(fields.at(1)));
+        const QString name = decodeField(fields.at(0));
+        const QString version = decodeField(fields.at(1));
         if (name.isEmpty() || version.isEmpty())
             continue;
         const QString known = versions.value(name);
