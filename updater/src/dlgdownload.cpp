@@ -1,13 +1,17 @@
 #include "dlgdownload.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextEdit>
 #include <QUrl>
 
@@ -16,17 +20,11 @@
 #include "kt_basic.h"
 #include "ktfzip.h"
 #include "qhttpdownloads.h"
+#include "trustedfile.h"
 #include "ui_dlgdownload.h"
 #include "updatedefine.h"
 #include "updatekeys.h"
 #include "updaterapp.h"
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const char kUnpackFolder[] = "uncompress/"; // in the working folder
@@ -586,14 +584,8 @@ QString DlgDownload::installerProgram(QString *problem)
     QString why;
     if (!Comm::checkFolderChain(QFileInfo(real).path(), &why))
         return refuse(QStringLiteral("a folder above it is not safe: %1").arg(why));
-    struct stat info;
-    if (::stat(QFile::encodeName(real).constData(), &info) != 0)
-        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
-    if (!S_ISREG(info.st_mode))
-        return refuse(QStringLiteral("is not a regular file"));
-    if (info.st_uid != 0 && info.st_uid != ::geteuid())
-        return refuse(QStringLiteral("belongs to another user (uid %1)").arg(info.st_uid));
-    if (info.st_mode & (S_IWGRP | S_IWOTH))
-        return refuse(QStringLiteral("is writable by other users"));
+    why = TrustedFile::untrustedProgram(real);
+    if (!why.isEmpty())
+        return refuse(why);
     return real;
 }

@@ -15,12 +15,9 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Why the open file may not be read, empty when it may.
-QString untrusted(int fd, TrustedFile::Owners owners, qint64 maxBytes)
+// Why a file of this kind, owner and mode is not to be trusted; empty when it is.
+QString untrustedKind(const struct stat &info, TrustedFile::Owners owners)
 {
-    struct stat info;
-    if (::fstat(fd, &info) != 0)
-        return errnoText(errno);
     if (!S_ISREG(info.st_mode))
         return QStringLiteral("is not a regular file");
     const bool ownerAllowed =
@@ -29,11 +26,31 @@ QString untrusted(int fd, TrustedFile::Owners owners, qint64 maxBytes)
         return QStringLiteral("belongs to another user (uid %1)").arg(info.st_uid);
     if (info.st_mode & (S_IWGRP | S_IWOTH))
         return QStringLiteral("is writable by other users");
+    return QString();
+}
+
+// Why the open file may not be read, empty when it may.
+QString untrusted(int fd, TrustedFile::Owners owners, qint64 maxBytes)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0)
+        return errnoText(errno);
+    const QString why = untrustedKind(info, owners);
+    if (!why.isEmpty())
+        return why;
     if (info.st_size > maxBytes)
         return QStringLiteral("is larger than %1 bytes").arg(maxBytes);
     return QString();
 }
 } // namespace
+
+QString TrustedFile::untrustedProgram(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errnoText(errno);
+    return untrustedKind(info, UserOrRoot);
+}
 
 TrustedFile::Result TrustedFile::read(const QString &path, Owners owners, qint64 maxBytes,
                                       QByteArray *bytes, QString *problem)

@@ -33,6 +33,10 @@ public:
     // such as "is a symbolic link" or "belongs to another user (uid 64123)".
     static Result read(const QString &path, Owners owners, qint64 maxBytes, QByteArray *bytes,
                        QString *problem);
+    // The same rules for a program that is to be run, links followed: why the file at path must
+    // not be trusted (not a regular file, owned by somebody other than this user or root,
+    // writable by group or others, or missing), empty when it may be run.
+    static QString untrustedProgram(const QString &path);
 };
 
 #endif // UPDATER_SRC_TRUSTEDFILE_H
